@@ -1,0 +1,176 @@
+// The request framework shared by every program of the tool set: start-up,
+// request decoding, messages and error blocks, credentials, password
+// encoding, string lists and path text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <source_location>
+
+#include "platform/basekit.h"
+#include "platform/langkit.h"
+
+// ---- context --------------------------------------------------------------
+
+struct kvg_cursor {
+    lk_charset charset;
+};
+
+struct kvg_nls {
+    lk_lang* language;
+    void* callback;
+    lk_charset charset;
+    lk_catalog* catalog;
+    kvg_cursor* cursor;
+};
+
+struct kvg_store {
+    unsigned set_count;  // values set through kvg_setenv in this process
+};
+
+struct kvg_services {
+    bk_host* host;
+    bk_heap* heap;
+    bk_formatter* formatter;
+    kvg_store* store;
+};
+
+struct kvg_context {
+    kvg_nls* nls;
+    kvg_services* services;
+};
+
+// Heap blocks carry the module and line that asked for them.
+void* kvg_alloc(kvg_context* context, size_t size, int flags, const char* module, int line);
+void* kvg_realloc(kvg_context* context, void* block, size_t new_size, size_t old_size, int flags,
+                  const char* module, int line);
+void kvg_free(kvg_context* context, void* block);
+// A working record of a handler: a zeroed block, or none after the block
+// "identifier-1013" (out of memory) has been written.
+void* kvg_alloc_record(kvg_context* context, size_t size, int help, const char* identifier, const char* module,
+                       int line);
+// The same for a record of type T, stored in *slot; false after the block.
+template <typename T>
+bool kvg_new_record(kvg_context* context, T** slot, int help, const char* identifier, const char* module,
+                    std::source_location where = std::source_location::current()) {
+    *slot = static_cast<T*>(kvg_alloc_record(context, sizeof(T), help, identifier, module,
+                                             static_cast<int>(where.line())));
+    return *slot != nullptr;
+}
+// A heap copy of text (none when no block can be had).
+char* kvg_strdup(kvg_context* context, const char* text, const char* module, int line);
+
+// ---- request variables ----------------------------------------------------
+
+struct kvg_var {
+    char* name;  // none for the empty first entry of a request without data
+    char* value;
+    kvg_var* next;
+};
+using kvg_var_list = kvg_var;
+
+// The chain of variables ends at this marker, not at a null link.
+inline kvg_var* const KVG_VAR_END = reinterpret_cast<kvg_var*>(std::uintptr_t{0x0FFFFFFF});
+
+// Decodes the form data (body, else query, else name=value arguments) and
+// appends the pairs of the login cookie. None after an error block.
+kvg_var* kvg_decode_request(kvg_context* context, int argc, char** argv);
+// Stores, in list order, up to capacity values of name into out; returns how
+// many entries carry the name.
+int kvg_get_values(const char* name, const kvg_var* list, const char** out, int capacity,
+                   kvg_context* context);
+// The first value of name, or none: what every caller takes.
+const char* kvg_first_value(const char* name, const kvg_var* list, kvg_context* context);
+
+// The whole value of a variable (store first, then the process environment)
+// in a heap block, or none when it is not set.
+char* kvg_getenv(kvg_context* context, const char* name);
+int kvg_setenv(kvg_context* context, const char* name, const char* value);
+
+// ---- start-up -------------------------------------------------------------
+
+// Context, language services, request, database home and instance id,
+// message catalogue and formatter. 0, or non-zero after an error block.
+int kvg_start(bk_host* host, kvg_context** context_slot, kvg_var** list_slot, int argc, char** argv);
+
+// ---- messages and error blocks --------------------------------------------
+
+// The catalogue's text of number (a "not found" text for an unknown number).
+const char* kvg_message(kvg_context* context, int number);
+size_t kvg_message_copy(kvg_context* context, int number, char* buffer, size_t size);
+
+// Writes one error or message block. The text is written as it stands: a
+// caller passing a value from the request or the database escapes it first.
+// Without a context (early start-up) the process environment is used.
+void kvg_error_page(int help, const char* identifier, int number, const char* text,
+                    kvg_context* context);
+// Looks number up in the catalogue and writes it as an error block.
+void kvg_error_message(int help, const char* identifier, int number, kvg_context* context);
+void kvg_submit_block(kvg_context* context, const char* title, const char* text, const char* label);
+
+// Text for an element's content or a quoted attribute: & < > " ' become entities.
+char* kvg_html_escape(kvg_context* context, const char* text);
+// Text for an attribute that may stand without quotes: blanks, "=" and "`"
+// are made entities as well.
+char* kvg_attr_escape(kvg_context* context, const char* text);
+
+// ---- credentials and server -----------------------------------------------
+
+constexpr int32_t KVG_CONNECTED = 109;
+
+struct kvg_credentials {
+    const char* home;
+    const char* sid;
+    const char* user;
+    const char* password;          // clear text
+    const char* encoded_password;  // as carried in the cookie
+    int32_t password_length; // enciphered length; 0 or less: not enciphered
+    int32_t state;           // KVG_CONNECTED or not
+};
+
+struct kvg_server {
+    char* host;      // server name, ":" and the port when known
+    char* protocol;  // lower case
+    char* script;    // SCRIPT_NAME
+};
+
+void kvg_get_credentials(kvg_credentials* credentials, kvg_context* context, const kvg_var* list);
+int kvg_get_server(kvg_context* context, kvg_server* server, const kvg_var* list);
+
+// ---- password encoding ----------------------------------------------------
+
+// Enciphers clear text; returns the enciphered length (text + pad) with the
+// bytes in *out, or -1 after an error block.
+int kvg_encode_password(kvg_context* context, const char* clear, unsigned char** out);
+// Each byte as lower-case hex followed by "w" (0x0A 0xFF gives "awffw").
+char* kvg_hex_encode(kvg_context* context, const unsigned char* bytes, int length);
+// Reads length "w"-ended groups; never reads past the end of text, missing
+// groups give 0 bytes. The text itself comes back when no block can be had.
+unsigned char* kvg_hex_decode(kvg_context* context, const char* text, int length);
+// Deciphers length bytes into the clear text; 0, or -1 after an error block.
+int kvg_decode_password(kvg_context* context, const unsigned char* bytes, int length, char** out);
+// How many "w"-ended groups a hex text holds.
+int kvg_hex_group_count(const char* text);
+
+// ---- string lists and paths -----------------------------------------------
+
+struct kvg_string_list {
+    int32_t count;
+    char** items;
+};
+
+int kvg_list_new(kvg_string_list** slot, int capacity, kvg_context* context);
+int kvg_list_set(kvg_string_list* list, int index, const char* text, kvg_context* context);
+void kvg_list_free(kvg_string_list* list, kvg_context* context);
+int kvg_list_find(const kvg_string_list* list, const char* text, kvg_context* context);
+kvg_string_list* kvg_list_copy(const kvg_string_list* list, kvg_context* context);
+void kvg_list_print(const kvg_string_list* list);
+
+const char* kvg_path_base(kvg_context* context, const char* path, size_t length);
+const char* kvg_path_dir(kvg_context* context, const char* path, size_t length);
+
+// ---- program entry --------------------------------------------------------
+
+// The entry code of every program: registers the table, finds the program by
+// name and dispatches to it. Returns the process exit code (0, 3 or 4).
+int kvg_main(const char* image_name, const bk_program_entry* table, int argc, char** argv);
