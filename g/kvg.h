@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <source_location>
+#include <string>
 
 #include "platform/basekit.h"
 #include "platform/langkit.h"
@@ -110,6 +111,9 @@ void kvg_submit_block(kvg_context* context, const char* title, const char* text,
 
 // Text for an element's content or a quoted attribute: & < > " ' become entities.
 char* kvg_html_escape(kvg_context* context, const char* text);
+// The same two escapes for programs that run without a context.
+std::string kvg_html_escaped(const char* text);
+std::string kvg_attr_escaped(const char* text);
 // Text for an attribute that may stand without quotes: blanks, "=" and "`"
 // are made entities as well.
 char* kvg_attr_escape(kvg_context* context, const char* text);

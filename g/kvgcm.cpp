@@ -164,6 +164,10 @@ void kvg_submit_block(kvg_context* context, const char* title, const char* text,
 
 char* kvg_html_escape(kvg_context* context, const char* text) { return escape(context, text, html_entity); }
 
+std::string kvg_html_escaped(const char* text) { return escaped(text, html_entity); }
+
+std::string kvg_attr_escaped(const char* text) { return escaped(text, attribute_entity); }
+
 char* kvg_attr_escape(kvg_context* context, const char* text) { return escape(context, text, attribute_entity); }
 
 void kvg_get_credentials(kvg_credentials* credentials, kvg_context* context, const kvg_var* list) {
