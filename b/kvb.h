@@ -28,3 +28,5 @@ struct kvb_state {
 int kvb_handler(bk_host* host, int reentry, int end, int argc, char** argv);
 // 1 when the server and the browser can take a server-push stream.
 int kvb_push_capable();
+// The end of the page: the page bottom for a page of step 1 only.
+void kvb_page_end(kvb_state* state);

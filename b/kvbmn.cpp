@@ -55,8 +55,11 @@ int kvb_handler(bk_host* host, int, int end, int argc, char** argv) {
     if (!create_records(s)) return -1;
     const char* step = kvg_first_value("KVBKUINSTANCE", s->variables, s->context);
     s->page->step = step ? lk_text_to_int(step) : 0;
-    kvg_error_page(0, "KVB-PAGE", 0, "This page is not yet available in this installation.", s->context);
-    return -1;
+    kvg_page_top(s->context, s->credentials, s->server, "kvb", nullptr, nullptr, nullptr);
+    // Fixed, not a catalogue text: the same in every language.
+    bk_out_text("Sorry, this tool is not available on NT yet!\n");
+    kvb_page_end(s);
+    return 0;
 }
 
 int main(int argc, char** argv) {

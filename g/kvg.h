@@ -156,6 +156,31 @@ int kvg_decode_password(kvg_context* context, const unsigned char* bytes, int le
 // How many "w"-ended groups a hex text holds.
 int kvg_hex_group_count(const char* text);
 
+// ---- page frame -----------------------------------------------------------
+
+// The tool's title message, banner and help page hang on its code: "kvd",
+// "kvs", "kvu", "kvx", "kvla", "kve", "kvb", "kvr".
+int kvg_title_message(const char* tool_code);
+const char* kvg_help_page(const char* tool_code);
+// "green", "red" or "yellow" for a database status.
+const char* kvg_light_name(int status);
+
+void kvg_page_head(kvg_context* context, const char* tool_code);
+void kvg_banner(kvg_context* context, kvg_credentials* credentials, const char* tool_code);
+// The row of links: login (or the target program), the tool map (or message
+// 1043 when text_instead_of_map is set) and help.
+void kvg_toolbar(kvg_context* context, kvg_credentials* credentials, const kvg_server* server,
+                 const char* tool_code, int text_instead_of_map, const char* target, const char* query,
+                 const char* picture);
+void kvg_footer(kvg_context* context, const kvg_credentials* credentials, const kvg_server* server);
+void kvg_page_top(kvg_context* context, kvg_credentials* credentials, const kvg_server* server,
+                  const char* tool_code, const char* target, const char* query, const char* picture);
+void kvg_page_bottom(kvg_context* context, kvg_credentials* credentials, const kvg_server* server,
+                     const char* tool_code, const char* target, const char* query, const char* picture);
+void kvg_image_map(const kvg_credentials* credentials, const char* picture, const char* map_name);
+void kvg_map_area(const kvg_credentials* credentials, const kvg_server* server, int left, int top, int right,
+                  int bottom, const char* program, const char* query);
+
 // ---- string lists and paths -----------------------------------------------
 
 struct kvg_string_list {

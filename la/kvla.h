@@ -1,6 +1,8 @@
 // The login launcher.
 #pragma once
 
+#include <string>
+
 #include "g/kvg.h"
 #include "o/kvo.h"
 
@@ -13,3 +15,10 @@ struct kvla_state {
 };
 
 int kvla_handler(bk_host* host, int reentry, int end, int argc, char** argv);
+// Starts the operating-system service of the instance: 1 when it runs, 0 otherwise.
+int kvla_start_service(const char* sid);
+// A cookie value that the tools' decoder gives back unchanged and that cannot
+// end the cookie or the header line.
+std::string kvla_cookie_value(const char* text);
+// The page after the headers: banner, verdict of the login, tool bar.
+void kvla_write_page(kvla_state* state);

@@ -14,3 +14,50 @@ struct kvo_sql_error {
 constexpr int KVO_DB_UP = 3123;
 constexpr int KVO_DB_DOWN = 3124;
 constexpr int KVO_DB_UNKNOWN = 1031;
+
+struct kvg_context;
+struct kvg_credentials;
+
+// Connects once per process with the credentials of the login cookie.
+int kvo_connect(kvg_credentials* credentials, kvo_sql_error* error);
+// Runs a statement text given at run time.
+int kvo_execute(const char* statement, kvo_sql_error* error);
+int kvo_commit(kvo_sql_error* error);
+// Fills the error record from the failed statement and ends its transaction; always -1.
+int kvo_sql_fail(kvo_sql_error* error);
+// KVO_DB_UP, KVO_DB_DOWN or KVO_DB_UNKNOWN, by trying to connect.
+int kvo_db_status(kvg_credentials* credentials, kvo_sql_error* error, kvg_context* context);
+
+struct kvg_string_list;
+
+// ---- dictionary queries ----------------------------------------------------
+
+// The tablespaces that have data files, sorted by name. 0, -1 (database) or 1013.
+int kvo_tablespace_list(kvg_credentials* credentials, kvg_string_list** list, kvo_sql_error* error,
+                        kvg_context* context);
+constexpr int KVO_DATA_FILES = 0;
+constexpr int KVO_LOG_MEMBERS = 1;
+constexpr int KVO_CONTROL_FILES = 2;
+// How many distinct data files, redo log members or control files the instance has.
+int kvo_file_count(kvg_credentials* credentials, kvo_sql_error* error, int which, int32_t* count);
+// The data files of the tablespaces of names, in one list of at most capacity entries.
+int kvo_tablespace_files(kvg_credentials* credentials, kvg_string_list** list, int capacity, kvo_sql_error* error,
+                         kvg_context* context, const kvg_string_list* names);
+
+// ---- instance start and stop -------------------------------------------------
+
+constexpr int KVO_PARAMETER_TEXT_SIZE = 8191;
+// Starts an instance that is down and mounts it, with the parameter text given
+// or read from path (default HOME/dbs/initSID.vpf). 0, a file result (1010,
+// 1012, 1032, 1033), 1013, or the failing call's code.
+int kvo_startup_mount(kvg_credentials* credentials, kvo_sql_error* error, kvg_context* context, const char* path,
+                      const char* text);
+// Shuts the instance down at once (abort). 0, 1013 or the failing call's code.
+int kvo_abort(kvg_credentials* credentials, kvo_sql_error* error, kvg_context* context);
+
+// ---- login -----------------------------------------------------------------
+
+constexpr int KVO_ROLE_SIZE = 32;
+// The DBA role of the connected user into role (empty when not granted). 0 or -1.
+int kvo_check_dba(kvg_context* context, kvg_credentials* credentials, kvo_sql_error* error,
+                  char role[KVO_ROLE_SIZE]);

@@ -212,10 +212,12 @@ int bk_out(const char* format, ...) {
         va_copy(measure, args);
         n = std::vsnprintf(nullptr, 0, format, measure);
         va_end(measure);
-        size_t at = held_output.size();
-        held_output.resize(at + n + 1);
-        std::vsnprintf(held_output.data() + at, n + 1, format, args);
-        held_output.resize(at + n);
+        if (n > 0) {
+            size_t at = held_output.size();
+            held_output.resize(at + n + 1);
+            std::vsnprintf(held_output.data() + at, n + 1, format, args);
+            held_output.resize(at + n);
+        }
     } else {
         n = std::vprintf(format, args);
     }
@@ -227,6 +229,18 @@ int bk_out_text(const char* text) {
     if (!output_held) return std::fputs(text, stdout);
     held_output += text;
     return 0;
+}
+
+std::string bk_text(const char* format, ...) {
+    va_list args, measure;
+    va_start(args, format);
+    va_copy(measure, args);
+    int n = std::vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    std::string text(n > 0 ? n : 0, '\0');
+    if (n > 0) std::vsnprintf(text.data(), n + 1, format, args);
+    va_end(args);
+    return text;
 }
 
 void bk_out_hold() { output_held = true; }

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 #define BK_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 
@@ -110,6 +111,8 @@ int bk_text_close(bk_text_file* file);
 // Everything a program writes to its page goes through here.
 int bk_out(const char* format, ...) BK_PRINTF(1, 2);
 int bk_out_text(const char* text);
+// The text a page template gives, for output that is put together first.
+std::string bk_text(const char* format, ...) BK_PRINTF(1, 2);
 // Standard output without a buffer from here on, so that raw writes of a
 // child's output and the page text stay in order.
 void bk_out_unbuffered();

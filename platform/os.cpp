@@ -1,19 +1,126 @@
 #include "platform/os.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 
 void os_write_raw(const char* text) { os_write_raw(text, std::strlen(text)); }
 
-void os_write_raw(const char* bytes, size_t length) {
+bool os_write_raw(const char* bytes, size_t length) {
     while (length > 0) {
         ssize_t n = ::write(1, bytes, length);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
+        if (n <= 0) return false;
         bytes += n;
         length -= static_cast<size_t>(n);
     }
+    return true;
 }
 
 unsigned os_process_id() { return static_cast<unsigned>(::getpid()); }
+
+bool os_exists(const char* path) {
+    struct stat st;
+    return ::lstat(path, &st) == 0;
+}
+
+bool os_is_directory(const char* path) {
+    struct stat st;
+    return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int os_make_directory(const char* path) {
+    if (os_exists(path)) return 0;
+    return ::mkdir(path, 0755) == 0 || errno == EEXIST ? 0 : errno;
+}
+
+int os_create_new_file(const char* path) {
+    int fd = ::open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return errno;
+    return ::close(fd) == 0 ? 0 : errno;
+}
+
+int os_protect_file(const char* path) { return ::chmod(path, 0400) == 0 ? 0 : errno; }
+
+int os_remove_file(const char* path) { return ::unlink(path) == 0 ? 0 : errno; }
+
+bool os_list_files(const char* directory, std::vector<std::string>* names) {
+    DIR* dir = ::opendir(directory);
+    if (!dir) return false;
+    std::string base = directory;
+    while (dirent* entry = ::readdir(dir)) {
+        std::string path = base + "/" + entry->d_name;
+        struct stat st;
+        if (::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) names->push_back(entry->d_name);
+    }
+    ::closedir(dir);
+    std::sort(names->begin(), names->end());
+    return true;
+}
+
+int os_change_directory(const char* path) { return ::chdir(path) == 0 ? 0 : errno; }
+
+bool os_free_kilobytes(const char* path, long long* kilobytes) {
+    struct statvfs fs;
+    if (::statvfs(path, &fs) != 0) return false;
+    *kilobytes = static_cast<long long>(fs.f_bavail) * static_cast<long long>(fs.f_frsize) / 1024;
+    return true;
+}
+
+os_spawn_stage os_spawn_with_error_pipe(const char* program, const std::vector<std::string>& argv,
+                                        const char* directory, os_child* child) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return OS_SPAWN_PIPE;
+    posix_spawn_file_actions_t actions;
+    if (posix_spawn_file_actions_init(&actions) != 0) {
+        ::close(fds[0]);
+        ::close(fds[1]);
+        return OS_SPAWN_ACTIONS;
+    }
+    // The child's standard error is the pipe's write end; its working
+    // directory is set in the child only, the tool's stays where it is.
+    bool prepared = posix_spawn_file_actions_adddup2(&actions, fds[1], 2) == 0 &&
+                    (!directory || posix_spawn_file_actions_addchdir_np(&actions, directory) == 0);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    int spawned = prepared ? posix_spawn(&pid, program, &actions, nullptr, args.data(), environ) : -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    if (!prepared || spawned != 0) {
+        ::close(fds[0]);
+        return prepared ? OS_SPAWN_PROCESS : OS_SPAWN_ACTIONS;
+    }
+    child->pid = pid;
+    child->read_fd = fds[0];
+    return OS_SPAWN_STARTED;
+}
+
+long os_read_pipe(os_child* child, char* buffer, size_t size) {
+    for (;;) {
+        ssize_t n = ::read(child->read_fd, buffer, size);
+        if (n >= 0) return n;
+        if (errno != EINTR) return -1;
+    }
+}
+
+int os_close_pipe(os_child* child) {
+    int fd = child->read_fd;
+    child->read_fd = -1;
+    return fd >= 0 && ::close(fd) != 0 ? errno : 0;
+}
+
+void os_reap_child(os_child* child) {
+    if (child->pid > 0) ::waitpid(child->pid, nullptr, WNOHANG);
+}

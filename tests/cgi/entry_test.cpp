@@ -13,29 +13,27 @@ namespace {
 struct program {
     const char* name;
     const char* image;
-    const char* head;
+    const char* head;          // how every response begins
+    bool has_pages;            // false while the tool's pages are still to come
+    const char* startup_head;  // the whole head before a start-up failure's block
 };
 
 const std::string NPH_HEAD = "HTTP/1.0 200 Okay\nContent-type: text/html\n\n";
 const std::string HTML_HEAD = "Content-type: text/html\n\n";
 
+// The launcher's head goes on with its cookie once it has read the login.
 const program PROGRAMS[] = {
-    {"nph-kvb", "kvbhost", NPH_HEAD.c_str()},  {"kvx", "kvxhost", HTML_HEAD.c_str()},
-    {"nph-kvi", "kvihost", NPH_HEAD.c_str()},  {"nph-kve", "kvehost", NPH_HEAD.c_str()},
-    {"kvla", "kvlaunch", HTML_HEAD.c_str()},
+    {"nph-kvb", "kvbhost", NPH_HEAD.c_str(), true, NPH_HEAD.c_str()},
+    {"kvx", "kvxhost", HTML_HEAD.c_str(), false, HTML_HEAD.c_str()},
+    {"nph-kvi", "kvihost", NPH_HEAD.c_str(), false, NPH_HEAD.c_str()},
+    {"nph-kve", "kvehost", NPH_HEAD.c_str(), false, NPH_HEAD.c_str()},
+    {"kvla", "kvlaunch", "Content-type: text/html\n", true, HTML_HEAD.c_str()},
 };
 
-// A complete request of a logged-in administrator.
+// A complete request of a logged-in administrator (the launcher reads the
+// same pairs as its login form).
 std::map<std::string, std::string> login_request() {
-    return {{"REQUEST_METHOD", "GET"},
-            {"QUERY_STRING", "KVBKUINSTANCE=1"},
-            {"HTTP_COOKIE", "KVCOOKIE=VANTOR_HOME=" + test_home() +
-                                "&VANTOR_SID=PROD&KVCUSER=adam&KVCPASSWORD=&KVCPLEN=0&KVRMTADDR=127.0.0.1&KVLOGPID=1"},
-            {"REMOTE_ADDR", "127.0.0.1"},
-            {"SERVER_NAME", "dbhost"},
-            {"SERVER_PORT", "8080"},
-            {"SERVER_PROTOCOL", "HTTP/1.1"},
-            {"SCRIPT_NAME", "/PROD-bin/nph-kvb"}};
+    return cgi_request("KVBKUINSTANCE=1", login_pairs("system", "demo"));
 }
 
 cgi_result run(const program& p, const std::map<std::string, std::string>& env, const std::string& body = "") {
@@ -98,18 +96,18 @@ TEST(Entry, EveryProgramNeedsTheDatabaseHomeAndInstance) {
         SCOPED_TRACE(p.name);
         cgi_result r = run(p, {});
         EXPECT_EQ(r.exit_code, 3);
-        EXPECT_EQ(r.page, p.head + std::string("<H3>KVC-OH-100:</H3><P><STRONG>Vantor Home not initialized.</STRONG>\n"));
+        EXPECT_EQ(r.page, p.startup_head + std::string("<H3>KVC-OH-100:</H3><P><STRONG>Vantor Home not initialized.</STRONG>\n"));
 
         // The help link needs an instance id; before start-up has published the
         // request's, only the web server's environment can give one.
         r = run(p, {{"VANTOR_SID", "PROD"}});
-        EXPECT_EQ(r.page, p.head + std::string("<H3>KVC-OH-100:</H3><P><STRONG>Vantor Home not initialized.</STRONG>\n"
+        EXPECT_EQ(r.page, p.startup_head + std::string("<H3>KVC-OH-100:</H3><P><STRONG>Vantor Home not initialized.</STRONG>\n"
                                                "<P><A HREF=\"/PROD/kv/doc/dtug/error.htm#kvc100\">"
                                                "<IMG SRC=\"/PROD/kv/pics/helptag.gif\"></A>\n"));
 
         r = run(p, {{"QUERY_STRING", "VANTOR_HOME=" + test_home()}});
         EXPECT_EQ(r.exit_code, 3);
-        EXPECT_EQ(r.page, p.head + std::string("<H3>KVC-OSID-101:</H3><P><STRONG>Vantor SID not initialized.</STRONG>\n"));
+        EXPECT_EQ(r.page, p.startup_head + std::string("<H3>KVC-OSID-101:</H3><P><STRONG>Vantor SID not initialized.</STRONG>\n"));
     }
 }
 
@@ -124,6 +122,7 @@ TEST(Entry, MissingCatalogueIsReported) {
 
 TEST(Entry, HandlerFrameEndsWithoutPretendingSuccess) {
     for (const program& p : PROGRAMS) {
+        if (p.has_pages) continue;
         cgi_result r = run(p, login_request());
         EXPECT_EQ(r.exit_code, 3) << p.name;
         EXPECT_EQ(r.page.rfind(p.head, 0), 0u) << r.page;
@@ -137,9 +136,10 @@ TEST(Entry, ChangedClientAddressWarnsInsideThePage) {
         auto env = login_request();
         env["REMOTE_ADDR"] = "10.9.9.9";
         cgi_result r = run(p, env);
-        // The warning follows the response head, the launcher's included.
-        EXPECT_EQ(r.page.rfind(p.head + std::string("<H3>KVC-TOOL-1052:</H3>"), 0), 0u) << r.page;
-        EXPECT_NE(r.page.find("not yet available"), std::string::npos);
+        // The warning follows the whole response head, the launcher's cookie included.
+        size_t body = r.page.find("\n\n");
+        EXPECT_EQ(r.page.rfind(p.head, 0), 0u) << r.page;
+        EXPECT_EQ(r.page.find("<H3>KVC-TOOL-1052:</H3>"), r.page.find_first_not_of('\n', body)) << r.page;
     }
 }
 
@@ -155,7 +155,7 @@ TEST(Entry, EveryAllocationFailureWritesItsBlock) {
                  "KVX-DBUSER", "KVX-SRVP", "KVC-SNAME", "KVC-PCOL", "KVC-SCRIPT"}},
         {"nph-kvi", {"KVC-DBOH", "KVI-FLIST", "KVC-DBOH", "KVI-SRVP", "KVC-SNAME"}},
         {"nph-kve", {"KVC-DBOH", "KVE-FLIST", "KVC-DBOH", "KVE-SRVP", "KVC-SNAME"}},
-        {"kvla", {"KVLA-ERRP", "KVLA-DBUSER", "KVLA-SRVP", "KVC-SNAME"}},
+        {"kvla", {"KVLA-ERRP", "KVLA-DBUSER", "KVG-EDIN", "KVG-EDEN", "KVLA-SRVP", "KVC-SNAME"}},
     };
     for (const program& p : PROGRAMS) {
         SCOPED_TRACE(p.name);
@@ -165,7 +165,9 @@ TEST(Entry, EveryAllocationFailureWritesItsBlock) {
             auto env = login_request();
             env["KV_FAIL_ALLOC"] = std::to_string(n);
             cgi_result r = run(p, env);
-            ASSERT_EQ(r.exit_code, 3) << "allocation " << n << "\n" << r.page << r.errors;
+            // A tool with pages writes its page around a failure the page can live with.
+            ASSERT_TRUE(r.exit_code == 3 || (p.has_pages && r.exit_code == 0))
+                << "allocation " << n << "\n" << r.page << r.errors;
             ASSERT_EQ(r.page.rfind(p.head, 0), 0u) << "allocation " << n << "\n" << r.page;
             std::vector<std::string> blocks = identifiers(r.page);
             seen.insert(seen.end(), blocks.begin(), blocks.end());
@@ -199,7 +201,7 @@ TEST(Entry, MalformedRequestsGiveAPageNeverACrash) {
     for (const program& p : PROGRAMS) {
         for (const row& r : rows) {
             cgi_result result = run(p, r.env, r.body);
-            EXPECT_EQ(result.exit_code, 3) << p.name << "\n" << result.errors;
+            EXPECT_TRUE(result.exit_code == 3 || (p.has_pages && result.exit_code == 0)) << p.name << "\n" << result.errors;
             EXPECT_EQ(result.page.rfind(p.head, 0), 0u) << p.name;
         }
     }

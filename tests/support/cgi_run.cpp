@@ -84,3 +84,23 @@ cgi_result run_cgi(const std::string& program, const std::vector<std::string>& a
 std::string test_home() { return KV_TEST_HOME; }
 
 std::string installed_program(const std::string& name) { return test_home() + "/kv/bin/" + name; }
+
+std::map<std::string, std::string> cgi_request(const std::string& query, const std::string& cookie_pairs) {
+    std::map<std::string, std::string> env = {{"REQUEST_METHOD", "GET"},       {"QUERY_STRING", query},
+                                              {"REMOTE_ADDR", "127.0.0.1"},    {"SERVER_NAME", "dbhost"},
+                                              {"SERVER_PORT", "8080"},         {"SERVER_PROTOCOL", "HTTP/1.1"},
+                                              {"SERVER_SOFTWARE", "Apache/2.4"}};
+    if (!cookie_pairs.empty()) env["HTTP_COOKIE"] = "KVCOOKIE=" + cookie_pairs;
+    return env;
+}
+
+std::string login_pairs(const std::string& user, const std::string& password, const std::string& sid) {
+    return "VANTOR_HOME=" + test_home() + "&VANTOR_SID=" + sid + "&KVCUSER=" + user + "&KVCPASSWORD=" + password +
+           "&KVCPLEN=0&KVRMTADDR=127.0.0.1&KVLOGPID=1";
+}
+
+bool vdbadm(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {"vdbadm", "--home", test_home()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_cgi(test_home() + "/bin/vdbadm", argv, {}).exit_code == 0;
+}

@@ -1,0 +1,117 @@
+// Process cost of a status probe, and the export and import utilities against
+// the sqlite3 shell's .dump and .read of the same 100,000 rows.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "vdb/demo.h"
+#include "vdb/session.h"
+
+extern char** environ;
+
+namespace {
+
+struct DemoHome {
+    DemoHome() {
+        char pattern[] = "/tmp/vdbbenchXXXXXX";
+        loc = vdb::Location{mkdtemp(pattern), "PROD"};
+        vdb::create_demo_instance(loc);
+        setenv("VANTOR_HOME", loc.home.c_str(), 1);
+        setenv("VANTOR_SID", loc.sid.c_str(), 1);
+        vdb::Session::connect(loc, "system", "demo")->execute("CREATE USER COPY IDENTIFIED BY demo");
+    }
+    ~DemoHome() { std::filesystem::remove_all(loc.home); }
+    std::string path(const std::string& name) const { return loc.home + "/" + name; }
+    vdb::Location loc;
+};
+
+DemoHome& home() {
+    static DemoHome instance;
+    return instance;
+}
+
+// Runs a program to its end, standard output to out (or nowhere); exits on failure.
+void run(const std::vector<std::string>& args, const std::string& out = "/dev/null") {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid;
+    int status = -1;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) waitpid(pid, &status, 0);
+    posix_spawn_file_actions_destroy(&actions);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "%s failed with status %d\n", args[0].c_str(), status);
+        std::exit(1);
+    }
+}
+
+void drop_copy(benchmark::State& state) {
+    state.PauseTiming();
+    auto s = vdb::Session::connect(home().loc, "system", "demo");
+    try {
+        s->execute("DROP TABLE COPY.ORDERS");
+    } catch (const vdb::Error&) {
+    }
+    state.ResumeTiming();
+}
+
+void BM_StartOnly(benchmark::State& state) {
+    for (auto _ : state) run({VDB_BENCH_NOOP});
+}
+
+void BM_StatusProbe(benchmark::State& state) {
+    home();
+    for (auto _ : state) run({VDB_BENCH_PROBE, "system", "demo"});
+}
+
+void BM_Dbdump(benchmark::State& state) {
+    std::string file = "FILE=" + home().path("orders.dmp");
+    for (auto _ : state) run({VDB_DBDUMP, "system/demo", file, "TABLES=(SALES.ORDERS)"});
+}
+
+void BM_SqliteDump(benchmark::State& state) {
+    std::string db = home().loc.database_file();
+    for (auto _ : state) run({"sqlite3", db, ".dump \"SALES.ORDERS\""}, home().path("orders.sql"));
+}
+
+void BM_Dbload(benchmark::State& state) {
+    run({VDB_DBDUMP, "system/demo", "FILE=" + home().path("orders.dmp"), "TABLES=(SALES.ORDERS)"});
+    std::string file = "FILE=" + home().path("orders.dmp");
+    for (auto _ : state) {
+        drop_copy(state);
+        run({VDB_DBLOAD, "system/demo", file, "FROMUSER=(SALES)", "TOUSER=(COPY)"});
+    }
+}
+
+void BM_SqliteRead(benchmark::State& state) {
+    run({"sqlite3", home().loc.database_file(), ".dump \"SALES.ORDERS\""}, home().path("orders.sql"));
+    std::string read = ".read " + home().path("orders.sql");
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::filesystem::remove(home().path("fresh.db"));
+        state.ResumeTiming();
+        run({"sqlite3", home().path("fresh.db"), read});
+    }
+}
+
+BENCHMARK(BM_StartOnly)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
+BENCHMARK(BM_StatusProbe)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
+BENCHMARK(BM_Dbdump)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_SqliteDump)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_Dbload)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_SqliteRead)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+}  // namespace
+
+BENCHMARK_MAIN();

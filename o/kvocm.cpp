@@ -1,0 +1,112 @@
+// The one connection of a process, statements given at run time, and the
+// dictionary questions that more than one tool asks.
+#include <cstdio>
+#include <cstring>
+
+#include "g/kvg.h"
+#include "o/kvo.h"
+#include "platform/esqlrt.h"
+
+namespace {
+
+constexpr const char* MODULE = "o/kvocm";
+constexpr size_t NAME_TEXT = 256;       // a tablespace name as fetched
+constexpr size_t FILE_TEXT = 257;       // a data file name as fetched
+constexpr size_t BOUND_NAME_SIZE = 512; // the tablespace name bound to :tblsp
+
+// The statement's code: 0 and 1403 go on, a failure goes through the handler.
+int checked(int code, kvo_sql_error* error) { return code < 0 ? kvo_sql_fail(error) : 0; }
+
+}  // namespace
+
+int kvo_connect(kvg_credentials* credentials, kvo_sql_error* error) {
+    if (credentials->state == KVG_CONNECTED) return 0;
+    int code = esql_connect(credentials->user ? credentials->user : "",
+                            credentials->password ? credentials->password : "");
+    if (code < 0) return kvo_sql_fail(error);
+    credentials->state = KVG_CONNECTED;
+    return 0;
+}
+
+int kvo_execute(const char* statement, kvo_sql_error* error) {
+    return checked(esql_execute_immediate(statement), error);
+}
+
+int kvo_commit(kvo_sql_error* error) { return checked(esql_commit(), error); }
+
+int kvo_tablespace_list(kvg_credentials* credentials, kvg_string_list** list, kvo_sql_error* error,
+                        kvg_context* context) {
+    if (kvo_connect(credentials, error) != 0) return -1;
+    int32_t count = 0;
+    if (checked(esql_select_into("select count(distinct tablespace_name) into :b0  from sys.dba_data_files",
+                                 {esql_into(&count)}),
+                error) != 0)
+        return -1;
+    if (kvg_list_new(list, count, context) != 0) return 1013;
+
+    esql_cursor cursor;
+    if (checked(esql_open(cursor, "select distinct tablespace_name  from sys.dba_data_files  order by tablespace_name"),
+                error) != 0)
+        return -1;
+    char name[NAME_TEXT + 1];
+    size_t length = 0;
+    for (int i = 0; i < count; ++i) {
+        int code = esql_fetch(cursor, {esql_into(name, NAME_TEXT, &length)});
+        if (code == ESQL_NOT_FOUND) break;
+        if (code < 0) return kvo_sql_fail(error);
+        name[length] = '\0';
+        if (kvg_list_set(*list, i, name, context) != 0) return 1013;
+    }
+    if (checked(esql_close(cursor), error) != 0) return -1;
+    return kvo_commit(error);
+}
+
+int kvo_file_count(kvg_credentials* credentials, kvo_sql_error* error, int which, int32_t* count) {
+    static const char* const STATEMENTS[] = {
+        "select count(distinct name) into :b0  from v$datafile",
+        "select count(distinct member) into :b0  from v$logfile",
+        "select count(distinct value) into :b0  from v$parameter where name='control_files'",
+    };
+    if (kvo_connect(credentials, error) != 0) return -1;
+    *count = 0;
+    if (which < KVO_DATA_FILES || which > KVO_CONTROL_FILES) return 0;
+    return checked(esql_select_into(STATEMENTS[which], {esql_into(count)}), error);
+}
+
+int kvo_tablespace_files(kvg_credentials* credentials, kvg_string_list** list, int capacity, kvo_sql_error* error,
+                         kvg_context* context, const kvg_string_list* names) {
+    if (kvo_connect(credentials, error) != 0) return -1;
+    if (kvg_list_new(list, capacity, context) != 0) return 1013;
+    const char* select = "SELECT file_name FROM sys.dba_data_files";
+    const char* where = "WHERE tablespace_name = :tblsp";
+    size_t text_size = std::strlen(select) + std::strlen(where) + 256;
+    auto* text = static_cast<char*>(kvg_alloc(context, text_size, 0, MODULE, __LINE__));
+    auto* bound = static_cast<char*>(kvg_alloc(context, BOUND_NAME_SIZE, 0, MODULE, __LINE__));
+    if (!text || !bound) return 1013;
+    std::snprintf(text, text_size, "%s %s", select, where);
+
+    int next = 0;
+    for (int t = 0; names && t < names->count; ++t) {
+        std::snprintf(bound, BOUND_NAME_SIZE, "%s", names->items[t]);
+        esql_statement statement;
+        esql_cursor cursor;
+        if (checked(esql_prepare(statement, text), error) != 0 ||
+            checked(esql_open_prepared(cursor, statement, {esql_in(bound)}), error) != 0)
+            return -1;
+        char file[FILE_TEXT + 1];
+        size_t length = 0;
+        for (;;) {
+            int code = esql_fetch(cursor, {esql_into(file, FILE_TEXT, &length)});
+            if (code == ESQL_NOT_FOUND) break;
+            if (code < 0) return kvo_sql_fail(error);
+            file[length] = '\0';
+            // A data file added since the caller counted them finds no slot.
+            if (next >= capacity) continue;
+            if (kvg_list_set(*list, next++, file, context) != 0) return 1013;
+        }
+        if (checked(esql_close(cursor), error) != 0) return -1;
+    }
+    int result = kvo_commit(error);
+    kvg_free(context, text);
+    return result;
+}

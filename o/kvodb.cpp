@@ -1,0 +1,106 @@
+// Starting an instance that is down for a while, and stopping it again.
+#include <cstdio>
+#include <cstring>
+
+#include "g/kvg.h"
+#include "o/kvo.h"
+#include "platform/dbcall.h"
+
+namespace {
+
+constexpr const char* MODULE = "o/kvodb";
+constexpr size_t PATH_SIZE = 512;
+
+void fill_error(kvo_sql_error* error, int code, const char* message) {
+    error->code = code;
+    std::snprintf(error->message, sizeof error->message, "%s", message);
+}
+
+// Reads the whole parameter file into text (KVO_PARAMETER_TEXT_SIZE bytes at most).
+int read_parameter_file(const char* path, char* text) {
+    bk_text_file* file = nullptr;
+    if (int failure = bk_text_open(path, "r", &file)) return failure;
+    size_t used = 0;
+    long n = 0;
+    while (used < KVO_PARAMETER_TEXT_SIZE && (n = bk_text_read(file, text + used, KVO_PARAMETER_TEXT_SIZE + 1 - used)) > 0)
+        used += n;
+    // A longer file would start the instance with half its parameters: refused.
+    bool too_long = used == KVO_PARAMETER_TEXT_SIZE && bk_text_read(file, text + used, 2) > 0;
+    text[used] = '\0';
+    if (bk_text_close(file) != 0) return BK_FILE_CLOSE_FAILED;
+    return too_long ? BK_FILE_STREAM_FAILED : 0;
+}
+
+// Privileged start of the instance with the parameters: down -> started.
+int start_instance(kvg_credentials* c, kvo_sql_error* error, dbc_host_area* hda, const char* parameters) {
+    int code = dbc_connect_privileged(hda, c->user ? c->user : "", c->password ? c->password : "");
+    if (code == 0) {
+        code = dbc_startup(hda, parameters, 0);
+        int closed = dbc_disconnect_privileged(hda);
+        if (code == 0) code = closed;
+    }
+    if (code != 0) fill_error(error, code, hda->message);
+    return code;
+}
+
+int shutdown_abort(kvg_credentials* c, dbc_host_area* hda) {
+    int code = dbc_connect_privileged(hda, c->user ? c->user : "", c->password ? c->password : "");
+    if (code != 0) return code;
+    code = dbc_shutdown(hda, DBC_SHUTDOWN_ABORT);
+    int closed = dbc_disconnect_privileged(hda);
+    return code != 0 ? code : closed;
+}
+
+// Normal logon and ALTER DATABASE MOUNT: started -> mounted.
+int mount(kvg_credentials* c, kvo_sql_error* error, dbc_host_area* hda) {
+    dbc_logon lda{};
+    dbc_cursor cda{};
+    int code = dbc_logon_normal(&lda, c->user ? c->user : "", c->password ? c->password : "");
+    if (code != 0) {
+        fill_error(error, code, lda.message);
+        return code;
+    }
+    if ((code = dbc_open(&cda, &lda)) != 0 || (code = dbc_run(&cda, "ALTER DATABASE MOUNT")) != 0) {
+        fill_error(error, code, cda.message);
+        dbc_logoff(&lda);
+        return code;
+    }
+    if ((code = dbc_close(&cda)) != 0) {
+        // A mount whose cursor cannot be closed is not trusted: the instance goes down again.
+        fill_error(error, code, cda.message);
+        shutdown_abort(c, hda);
+    }
+    dbc_logoff(&lda);
+    return code;
+}
+
+}  // namespace
+
+int kvo_startup_mount(kvg_credentials* credentials, kvo_sql_error* error, kvg_context* context, const char* path,
+                      const char* text) {
+    auto* hda = static_cast<dbc_host_area*>(kvg_alloc(context, sizeof(dbc_host_area), 0, MODULE, __LINE__));
+    if (!hda) return 1013;
+    const char* parameters = text;
+    if (!parameters) {
+        char default_path[PATH_SIZE];
+        if (!path) {
+            std::snprintf(default_path, sizeof default_path, "%s%s%s%s", credentials->home ? credentials->home : "",
+                          "/dbs/init", credentials->sid ? credentials->sid : "", ".vpf");
+            path = default_path;
+        }
+        auto* buffer = static_cast<char*>(kvg_alloc(context, KVO_PARAMETER_TEXT_SIZE + 1, 0, MODULE, __LINE__));
+        if (!buffer) return 1013;
+        if (int failure = read_parameter_file(path, buffer)) return failure;
+        parameters = buffer;
+    }
+    if (int code = start_instance(credentials, error, hda, parameters)) return code;
+    return mount(credentials, error, hda);
+}
+
+int kvo_abort(kvg_credentials* credentials, kvo_sql_error* error, kvg_context* context) {
+    auto* hda = static_cast<dbc_host_area*>(kvg_alloc(context, sizeof(dbc_host_area), 0, MODULE, __LINE__));
+    if (!hda) return 1013;
+    int code = shutdown_abort(credentials, hda);
+    if (code != 0) fill_error(error, code, hda->message);
+    return code;
+}

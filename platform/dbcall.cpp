@@ -1,0 +1,112 @@
+#include "platform/dbcall.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "vdb/session.h"
+
+namespace {
+
+void copy_text(const std::string& text, char* buffer, size_t capacity) {
+    size_t length = std::min(text.size(), capacity - 1);
+    std::memcpy(buffer, text.data(), length);
+    buffer[length] = 0;
+}
+
+// Runs body on an area with a code and a message, keeping the outcome there.
+template <typename Area, typename Body>
+int on_area(Area* area, Body body) {
+    if (!area) return vdb::code::not_logged_on;
+    try {
+        body();
+        area->code = 0;
+        area->message[0] = 0;
+    } catch (const vdb::Error& error) {
+        area->code = error.code();
+        copy_text(error.what(), area->message, sizeof area->message);
+    }
+    return area->code;
+}
+
+vdb::Session& session_of(void* session) {
+    if (!session) vdb::fail(vdb::code::not_logged_on);
+    return *static_cast<vdb::Session*>(session);
+}
+
+void end_session(void*& session) {
+    delete static_cast<vdb::Session*>(session);
+    session = nullptr;
+}
+
+}  // namespace
+
+int dbc_connect_privileged(dbc_host_area* hda, const char* user, const char* password) {
+    return on_area(hda, [&] {
+        end_session(hda->session);
+        hda->session = vdb::Session::connect(vdb::location_from_environment(), user ? user : "",
+                                             password ? password : "", vdb::Logon::privileged)
+                           .release();
+    });
+}
+
+int dbc_startup(dbc_host_area* hda, const char* parameter_text, int force) {
+    return on_area(hda, [&] { session_of(hda->session).startup(parameter_text ? parameter_text : "", force != 0); });
+}
+
+int dbc_shutdown(dbc_host_area* hda, int mode) {
+    return on_area(hda, [&] { session_of(hda->session).shutdown(mode); });
+}
+
+int dbc_disconnect_privileged(dbc_host_area* hda) {
+    return on_area(hda, [&] {
+        session_of(hda->session);
+        end_session(hda->session);
+    });
+}
+
+int dbc_logon_normal(dbc_logon* lda, const char* user, const char* password) {
+    return on_area(lda, [&] {
+        end_session(lda->session);
+        lda->session = vdb::Session::connect(vdb::location_from_environment(), user ? user : "",
+                                             password ? password : "", vdb::Logon::administrative)
+                           .release();
+    });
+}
+
+int dbc_logoff(dbc_logon* lda) {
+    return on_area(lda, [&] {
+        session_of(lda->session);
+        end_session(lda->session);
+    });
+}
+
+int dbc_open(dbc_cursor* cda, dbc_logon* lda) {
+    return on_area(cda, [&] {
+        if (!lda) vdb::fail(vdb::code::not_logged_on);
+        session_of(lda->session);
+        cda->logon = lda;
+        cda->open = 1;
+    });
+}
+
+int dbc_run(dbc_cursor* cda, const char* statement) {
+    return on_area(cda, [&] {
+        if (!cda->logon || !cda->open) vdb::fail(vdb::code::fetch_out_of_sequence, "the cursor is not open");
+        session_of(cda->logon->session).execute(statement ? statement : "");
+    });
+}
+
+int dbc_close(dbc_cursor* cda) {
+    return on_area(cda, [&] {
+        if (!cda->logon || !cda->open) vdb::fail(vdb::code::fetch_out_of_sequence, "the cursor is not open");
+        cda->logon = nullptr;
+        cda->open = 0;
+    });
+}
+
+size_t dbc_message(int code, char* buffer, size_t capacity) {
+    if (!buffer || capacity == 0) return 0;
+    copy_text(std::string(vdb::message_of(code)), buffer, capacity);
+    return std::strlen(buffer);
+}

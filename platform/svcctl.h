@@ -1,0 +1,7 @@
+// svcctl: the operating-system services of the installation's instances.
+#pragma once
+
+// Starts the service of that name (an instance's service is named
+// "VantorService" and the instance id) of the installation in VANTOR_HOME.
+// 1 when the service runs afterwards (also when it ran already), 0 otherwise.
+int svc_start(const char* service_name);

@@ -1,0 +1,161 @@
+// The login launcher against the demo instance of the test home.
+#include <algorithm>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "support/cgi_run.h"
+
+namespace {
+
+cgi_result login(const std::string& user, const std::string& password, const std::string& sid = "PROD",
+                 const std::string& remote = "127.0.0.1") {
+    auto env = cgi_request("VANTOR_HOME=" + test_home() + "&VANTOR_SID=" + sid + "&KVCUSER=" + user +
+                           "&KVCPASSWORD=" + password);
+    env["REMOTE_ADDR"] = remote;
+    return run_cgi(installed_program("kvla"), {"kvla"}, env);
+}
+
+std::string cookie_line(const std::string& page) {
+    size_t start = page.find("Set-Cookie: ");
+    return start == std::string::npos ? "" : page.substr(start, page.find('\n', start) - start);
+}
+
+// The value of one pair of the cookie line.
+std::string cookie_pair(const std::string& page, const std::string& name) {
+    std::string line = cookie_line(page);
+    size_t start = line.find(name + "=");
+    if (start == std::string::npos) return "<absent>";
+    start += name.size() + 1;
+    return line.substr(start, line.find_first_of("&;", start) - start);
+}
+
+bool contains(const std::string& page, const std::string& part) { return page.find(part) != std::string::npos; }
+
+// Puts the instance back as the demo left it: service running, instance open.
+class Launcher : public testing::Test {
+protected:
+    void TearDown() override {
+        vdbadm({"service-start", "PROD"});
+        vdbadm({"start", "PROD"});
+    }
+};
+
+}  // namespace
+
+TEST_F(Launcher, CookieCarriesTheLoginAndReachesOnlyThisInstancesPrograms) {
+    cgi_result r = login("adam", "");
+    EXPECT_EQ(r.exit_code, 0);
+    std::string expected = "Content-type: text/html\nSet-Cookie: KVCOOKIE=VANTOR_HOME=" + test_home() +
+                           "&VANTOR_SID=PROD&KVCUSER=adam&KVCPASSWORD=&KVCPLEN=0&KVRMTADDR=127.0.0.1&KVLOGPID=";
+    EXPECT_EQ(r.page.rfind(expected, 0), 0u) << r.page;
+    EXPECT_TRUE(contains(r.page, "; path=/PROD-bin/; HttpOnly; SameSite=Strict\n\n\n<html>")) << r.page;
+
+    r = login("adam", "tiger");
+    EXPECT_EQ(cookie_pair(r.page, "KVCPLEN"), "13");
+    std::string hex = cookie_pair(r.page, "KVCPASSWORD");
+    EXPECT_EQ(std::count(hex.begin(), hex.end(), 'w'), 13);
+    EXPECT_EQ(hex.back(), 'w');
+}
+
+TEST_F(Launcher, VerdictsOfTheLogin) {
+    struct row {
+        const char* user;
+        const char* password;
+        const char* state;  // vdbadm command that sets the instance's state first
+        const char* block;  // the block's heading, or none
+        const char* light;
+        const char* map;  // none: message 1043 stands in its place
+    } rows[] = {
+        {"SYSTEM", "demo", "start", nullptr, "kvsgreenlight", "kvcmup.map"},
+        {"adam", "demo", "start", nullptr, "kvsgreenlight", "kvcmup.map"},
+        {"EVE", "demo", "start", "KVLA-NOTDBA-1042", "kvsgreenlight", nullptr},
+        {"SYSTEM", "wrong", "start", "KVLA-LOGIN-1017", "kvsgreenlight", nullptr},
+        {"SYSTEM", "demo", "stop", "KVLA-DBDOWN-1035", "kvsredlight", nullptr},
+        {"Internal", "demo", "stop", "KVLA-DBDOWN-1035", "kvsredlight", "kvcmnotup.map"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(std::string(r.user) + "/" + r.password + " after " + r.state);
+        ASSERT_TRUE(vdbadm({r.state, "PROD"}));
+        cgi_result result = login(r.user, r.password);
+        EXPECT_EQ(result.exit_code, 0);
+        EXPECT_FALSE(cookie_line(result.page).empty());
+        EXPECT_TRUE(contains(result.page, std::string("/PROD/kv/pics/") + r.light + ".gif")) << result.page;
+        if (r.block) {
+            EXPECT_TRUE(contains(result.page, std::string("<H3>") + r.block + ":</H3>")) << result.page;
+            std::string anchor = std::string(r.block).substr(0, 4) == "KVLA" ? "error.htm#kvla" : "";
+            EXPECT_TRUE(contains(result.page, anchor + std::string(r.block).substr(std::string(r.block).rfind('-') + 1)));
+        } else {
+            EXPECT_FALSE(contains(result.page, "<H3>")) << result.page;
+        }
+        if (r.map) {
+            EXPECT_TRUE(contains(result.page, std::string("USEMAP=\"#") + r.map + "\"")) << result.page;
+        } else {
+            EXPECT_FALSE(contains(result.page, "USEMAP")) << result.page;
+            EXPECT_TRUE(contains(result.page, "<td align=center valign=bottom>The tools open")) << result.page;
+        }
+        // One tool bar only, its first cell the login link.
+        EXPECT_EQ(result.page.find("<hr width=100%></center>"), result.page.rfind("<hr width=100%></center>"));
+        EXPECT_TRUE(contains(result.page, "<a href=http://dbhost:8080/PROD-bin/login>"));
+    }
+}
+
+TEST_F(Launcher, StoppedServiceIsStartedByTheLogin) {
+    ASSERT_TRUE(vdbadm({"service-stop", "PROD"}));
+    cgi_result r = login("system", "demo");
+    EXPECT_TRUE(contains(r.page, "kvsgreenlight.gif")) << r.page;
+    EXPECT_FALSE(contains(r.page, "<H3>"));
+}
+
+TEST_F(Launcher, UnknownInstanceGivesTheYellowLight) {
+    cgi_result r = login("system", "demo", "NOPE");
+    EXPECT_TRUE(contains(r.page, "/NOPE/kv/pics/kvsyellowlight.gif")) << r.page;
+    EXPECT_TRUE(contains(r.page, "<H3>KVLA-LOGIN-12154:</H3>")) << r.page;
+    EXPECT_EQ(cookie_pair(r.page, "VANTOR_SID"), "NOPE");
+}
+
+TEST_F(Launcher, MissingHomeOrInstanceGetsTheStartUpBlockAndNoCookie) {
+    for (const std::string& query : {std::string("VANTOR_SID=PROD&KVCUSER=system"),
+                                     "VANTOR_HOME=" + test_home() + "&KVCUSER=system"}) {
+        cgi_result r = run_cgi(installed_program("kvla"), {"kvla"}, cgi_request(query));
+        EXPECT_EQ(r.exit_code, 3);
+        EXPECT_EQ(r.page.rfind("Content-type: text/html\n\n<H3>KVC-O", 0), 0u) << r.page;
+        EXPECT_FALSE(contains(r.page, "Set-Cookie"));
+    }
+}
+
+TEST_F(Launcher, HostileValuesStayInsideTheCookieAndThePage) {
+    auto env = cgi_request("VANTOR_HOME=" + test_home() + "&VANTOR_SID=PROD&KVCPASSWORD=demo&KVCUSER=" +
+                           "%3Cscript%3Ealert(1)%3C/script%3E%0ASet-Cookie:+x=1;+a%26b%3Dc");
+    cgi_result r = run_cgi(installed_program("kvla"), {"kvla"}, env);
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_FALSE(contains(r.page, "<script>"));
+    EXPECT_TRUE(contains(r.page, "<b>&lt;script&gt;alert(1)&lt;/script&gt;\nSet-Cookie: x=1; a&amp;b=c</b>")) << r.page;
+    // One header line for the cookie; its value cannot end the line, the pair or the cookie.
+    EXPECT_EQ(cookie_pair(r.page, "KVCUSER"), "%3Cscript%3Ealert%281%29%3C/script%3E%0ASet-Cookie:%20x%3D1%3B%20a%26b%3Dc");
+    EXPECT_EQ(r.page.find("Set-Cookie"), r.page.rfind("Set-Cookie: KVCOOKIE"));
+}
+
+TEST_F(Launcher, CookieFromAnotherAddressWarnsAndTheLoginGoesOn) {
+    auto env = cgi_request("VANTOR_HOME=" + test_home() + "&VANTOR_SID=PROD&KVCUSER=system&KVCPASSWORD=demo",
+                           login_pairs("system", "demo"));
+    env["REMOTE_ADDR"] = "10.1.2.3";
+    cgi_result r = run_cgi(installed_program("kvla"), {"kvla"}, env);
+    size_t body = r.page.find("\n\n\n");
+    ASSERT_NE(body, std::string::npos) << r.page;
+    EXPECT_EQ(r.page.find("<H3>KVC-TOOL-1052:</H3>"), body + 3) << r.page;
+    EXPECT_EQ(cookie_pair(r.page, "KVRMTADDR"), "10.1.2.3");
+    EXPECT_TRUE(contains(r.page, "kvsgreenlight.gif"));
+}
+
+TEST_F(Launcher, DamagedPasswordGroupsAreALoginFailureNotACrash) {
+    for (const std::string& pairs :
+         {std::string("KVCPLEN=13&KVCPASSWORD=zzw"), std::string("KVCPLEN=40&KVCPASSWORD=1w2w"),
+          std::string("KVCPLEN=13&KVCPASSWORD=") + std::string(5000, 'f')}) {
+        auto env = cgi_request("KVBKUINSTANCE=1", "VANTOR_HOME=" + test_home() + "&VANTOR_SID=PROD&KVCUSER=system&" + pairs);
+        cgi_result r = run_cgi(installed_program("nph-kvb"), {"nph-kvb"}, env);
+        EXPECT_EQ(r.exit_code, 0) << pairs;
+        // The instance answers but refuses the password: green light, page as usual.
+        EXPECT_TRUE(contains(r.page, "kvsgreenlight.gif")) << r.page;
+    }
+}

@@ -1,0 +1,344 @@
+// The export and import utilities and vdbadm, run as the tools run them.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "instance_fixture.h"
+#include "vdb/dumpfile.h"
+
+extern char** environ;
+
+namespace vdbtest {
+namespace {
+
+struct Outcome {
+    int status;
+    std::string err;
+    std::string out;
+};
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+Outcome run_program(const std::vector<std::string>& args, const std::string& dir) {
+    std::string out_path = dir + "/stdout.txt", err_path = dir + "/stderr.txt";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    int status = -1;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) waitpid(pid, &status, 0);
+    posix_spawn_file_actions_destroy(&actions);
+    return Outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(err_path), slurp(out_path)};
+}
+
+// The reading of an export file by the import tool: the tables it creates and
+// the owner current at each, found by the two markers byte by byte.
+std::vector<std::pair<std::string, std::string>> scan_export(const std::string& path) {
+    std::vector<std::pair<std::string, std::string>> tables;
+    std::FILE* f = std::fopen(path.c_str(), "r");
+    if (!f) return tables;
+    char line[256] = {};
+    std::fgets(line, 128, f);
+    std::fgets(line, 128, f);
+    std::string current(line + 1, std::strlen(line) - 2);
+    auto read_name = [&] {
+        std::string name;
+        int c;
+        while ((c = std::fgetc(f)) != EOF && c != '\n' && c != '\r' && c != '"') name += static_cast<char>(c);
+        return name;
+    };
+    const char a[] = "CREATE TABLE \"", b[] = "\nCONNECT ";
+    int pa = 0, pb = 0, c;
+    while ((c = std::fgetc(f)) != EOF) {
+        bool used = false;
+        if (c == a[pa]) {
+            if (pa == 13) {
+                tables.emplace_back(current, read_name());
+                pa = pb = 0;
+                used = true;
+            } else {
+                ++pa;
+            }
+        } else {
+            pa = c == 'C' ? 1 : 0;
+        }
+        if (!used && c == b[pb]) {
+            if (pb == 8) {
+                std::string name = read_name();
+                if (name.find(' ') == std::string::npos && name.substr(0, 2) != "BY") current = name;
+                pa = pb = 0;
+            } else {
+                ++pb;
+            }
+        } else {
+            pb = c == '\n' ? 1 : 0;
+        }
+    }
+    std::fclose(f);
+    return tables;
+}
+
+class UtilityTest : public InstanceTest {
+protected:
+    std::string dump_file() const { return loc.export_dir() + "/expdat.dmp"; }
+
+    // Writes a parameter file as the tools write them and runs the utility with it.
+    Outcome utility(const char* program, const std::vector<std::string>& lines) {
+        std::string parfile = loc.export_dir() + "/par" + std::to_string(++parfiles_);
+        std::ofstream out(parfile);
+        for (const auto& line : lines) out << line << "\n";
+        out.close();
+        return run_program({program, "PARFILE=" + parfile}, loc.export_dir());
+    }
+    Outcome dump(std::vector<std::string> lines) {
+        lines.insert(lines.begin(), {"system/demo", "FILE=" + dump_file(), "BUFFER=4096", "RECORDLENGTH=1024"});
+        return utility(VDB_DBDUMP, lines);
+    }
+    Outcome load(std::vector<std::string> lines) {
+        lines.insert(lines.begin(), {"system/demo", "FILE=" + dump_file(), "BUFFER=4096", "RECORDLENGTH=1024"});
+        return utility(VDB_DBLOAD, lines);
+    }
+
+    // Every row of a table as text lines, in key order.
+    std::vector<std::string> rows(const std::string& table) {
+        auto s = as("system");
+        auto cursor = s->query("select * from " + table + " order by 1");
+        std::vector<std::string> out;
+        vdb::Row row;
+        while (cursor->fetch(row)) {
+            std::string line;
+            for (const auto& v : row) line += std::to_string(static_cast<int>(v.type)) + ":" + v.to_text() + "|";
+            out.push_back(line);
+        }
+        return out;
+    }
+
+    int parfiles_ = 0;
+};
+
+TEST_F(UtilityTest, ExportReportsEachTableAndTheScanFindsTheirOwners) {
+    add_sales();
+    run({"CREATE USER HR IDENTIFIED BY demo", "CREATE USER EMPTY IDENTIFIED BY demo",
+         "CREATE TABLE HR.STAFF (ID NUMBER, NAME VARCHAR2(30))", "CREATE TABLE HR.ORDERS (ID NUMBER)"});
+    const std::string log = loc.export_dir() + "/export.log";
+    Outcome r = dump({"LOG=" + log, "FULL=Y"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find(". . exporting table SALES.ORDERS 3 rows exported\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Export terminated successfully.\n"), std::string::npos);
+    EXPECT_EQ(slurp(log), r.err);
+    EXPECT_EQ(scan_export(dump_file()),
+              (std::vector<std::pair<std::string, std::string>>{
+                  {"HR", "STAFF"}, {"HR", "ORDERS"}, {"SALES", "ORDERS"}, {"SALES", "ITEMS"}}));
+    // No schema line before the first table, none right after another, none for EMPTY.
+    std::string text = slurp(dump_file());
+    EXPECT_EQ(text.find("DSYSTEM\n"), vdb::export_header.size() + 1);
+    EXPECT_EQ(text.find("\nCONNECT EMPTY"), std::string::npos);
+    EXPECT_NE(text.find("\nCONNECT HR\nCREATE TABLE \"STAFF\""), std::string::npos);
+}
+
+TEST_F(UtilityTest, ImportHonoursUsersTablesRowsIgnoreAndIndexFile) {
+    add_sales();
+    run({"CREATE USER C1 IDENTIFIED BY demo", "CREATE USER C2 IDENTIFIED BY demo", "CREATE USER C3 IDENTIFIED BY demo",
+         "CREATE USER C4 IDENTIFIED BY demo"});
+    ASSERT_EQ(dump({"OWNER=(", "SALES)"}).status, 0);
+    const std::string index_file = loc.export_dir() + "/index.sql";
+    struct Case {
+        std::string what;
+        std::vector<std::string> lines;
+        int status;
+        std::vector<std::string> tables_of_target;  // owner C1..C4
+        std::string target;
+    };
+    const Case cases[] = {
+        {"schema to schema", {"FROMUSER=(", "SALES)", "TOUSER=(", "C1)"}, 0, {"ITEMS", "ORDERS"}, "C1"},
+        {"one table", {"FROMUSER=(", "SALES)", "TOUSER=(", "C2)", "TABLES=(", "ITEMS)"}, 0, {"ITEMS"}, "C2"},
+        {"no rows", {"ROWS=N", "FROMUSER=(", "SALES)", "TOUSER=(", "C3)"}, 0, {"ITEMS", "ORDERS"}, "C3"},
+        {"index file", {"INDEXFILE=" + index_file, "FROMUSER=(", "SALES)", "TOUSER=(", "C4)"}, 0, {}, "C4"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Outcome r = load(c.lines);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_EQ(column("select table_name from all_tables where owner='" + c.target + "' order by 1"),
+                  c.tables_of_target);
+    }
+    EXPECT_EQ(rows("C1.ORDERS"), rows("SALES.ORDERS"));
+    EXPECT_EQ(rows("C1.ITEMS"), rows("SALES.ITEMS"));
+    EXPECT_EQ(rows("C2.ITEMS"), rows("SALES.ITEMS"));
+    EXPECT_TRUE(rows("C3.ORDERS").empty());
+    EXPECT_EQ(column("select segment_name from sys.dba_segments where owner='C1' and segment_type='INDEX'"),
+              std::vector<std::string>{"ORDERS_CUSTOMER_IX"});
+    EXPECT_NE(slurp(index_file).find("CREATE INDEX \"C4\".\"ORDERS_CUSTOMER_IX\" ON \"C4\".\"ORDERS\" (\"CUSTOMER\")"),
+              std::string::npos);
+
+    // An existing table: without IGNORE its rows stay out; with IGNORE they go in,
+    // and a table whose rows break its key keeps none of them.
+    Outcome again = load({"FROMUSER=(", "SALES)", "TOUSER=(", "C1)"});
+    EXPECT_EQ(again.status, 2);
+    EXPECT_NE(again.err.find("ITEMS exists in C1"), std::string::npos) << again.err;
+    EXPECT_EQ(rows("C1.ITEMS").size(), 2u);
+    Outcome ignoring = load({"IGNORE=Y", "FROMUSER=(", "SALES)", "TOUSER=(", "C1)"});
+    EXPECT_EQ(ignoring.status, 2);
+    EXPECT_NE(ignoring.err.find("ORDERS into C1 failed"), std::string::npos) << ignoring.err;
+    EXPECT_NE(ignoring.err.find("importing table ITEMS into C1 2 rows imported"), std::string::npos) << ignoring.err;
+    EXPECT_EQ(rows("C1.ITEMS").size(), 4u);
+    EXPECT_EQ(rows("C1.ORDERS").size(), 3u);
+}
+
+TEST_F(UtilityTest, HostileDataRoundTripsByteForByte) {
+    run({"CREATE USER SALES IDENTIFIED BY demo", "CREATE USER COPY IDENTIFIED BY demo",
+         "CREATE TABLE SALES.HOSTILE (ID NUMBER, T VARCHAR2(4000), B BLOB, R NUMBER)"});
+    const std::string texts[] = {
+        "he said \"hi\"", "back\\slash \\x41 \\", "line\nbreak\r\n", "\nCONNECT EVIL\n", "CONNECT BYPASS",
+        "CREATE TABLE \"PHANTOM\" (A NUMBER)", "tab\there", "Gr\xc3\xbc\xc3\x9f\x65 \xe2\x9c\x93", std::string("nul\0byte", 8),
+        "\x01\x7f\x1b[0m", "", "  padded  ", "+I1\tTfake row"};
+    {
+        auto s = as("system");
+        auto writer = s->row_writer("SALES", "HOSTILE");
+        int64_t id = 0;
+        for (const auto& text : texts)
+            writer->add({vdb::Value::of(++id), vdb::Value::of(text), vdb::Value::blob(text), vdb::Value::of(0.1 * double(id))});
+        writer->add({vdb::Value::of(int64_t{9007199254740993}), vdb::Value{}, vdb::Value::blob(std::string("\0\xff", 2)),
+                     vdb::Value::of(-1e300)});
+        writer->flush();
+        s->commit();
+    }
+    ASSERT_EQ(dump({"TABLES=(", "SALES.HOSTILE)"}).status, 0);
+    EXPECT_EQ(scan_export(dump_file()), (std::vector<std::pair<std::string, std::string>>{{"SALES", "HOSTILE"}}));
+    Outcome r = load({"FROMUSER=(", "SALES)", "TOUSER=(", "COPY)"});
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    auto s = as("system");
+    auto original = s->query("select * from sales.hostile order by id");
+    auto copy = s->query("select * from copy.hostile order by id");
+    vdb::Row a, b;
+    int compared = 0;
+    while (original->fetch(a)) {
+        ASSERT_TRUE(copy->fetch(b));
+        for (size_t i = 0; i < a.size(); ++i) {
+            EXPECT_EQ(a[i].type, b[i].type) << "row " << compared << " column " << i;
+            EXPECT_EQ(a[i].bytes, b[i].bytes) << "row " << compared << " column " << i;
+            EXPECT_EQ(a[i].integer, b[i].integer);
+            EXPECT_EQ(a[i].real, b[i].real);
+        }
+        ++compared;
+    }
+    EXPECT_FALSE(copy->fetch(b));
+    EXPECT_EQ(compared, 14);
+}
+
+TEST_F(UtilityTest, FullImportRecreatesUsersRolesAndTablespaces) {
+    add_sales();
+    run({"GRANT DBA TO SALES", "CREATE TABLESPACE EXTRA DATAFILE '" + file("extra.dbf") + "' SIZE 1M",
+         "CREATE TABLE SALES.PARKED (A NUMBER) TABLESPACE EXTRA", "INSERT INTO SALES.PARKED VALUES (1)"});
+    ASSERT_EQ(dump({"FULL=Y"}).status, 0);
+
+    // The data file is in use by the first instance: only DESTROY=Y takes it over;
+    // without it, the table lands in its owner's default tablespace.
+    struct Case {
+        const char* sid;
+        std::vector<std::string> lines;
+        int status;
+        const char* tablespace;
+    };
+    const Case cases[] = {{"KEEP", {"FULL=Y"}, 2, "USERS"}, {"TAKE", {"FULL=Y", "DESTROY=Y"}, 0, "EXTRA"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sid);
+        vdb::Location other{loc.home, c.sid};
+        vdb::create_instance(other, "demo");
+        setenv("VANTOR_SID", c.sid, 1);
+        Outcome r = load(c.lines);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        auto sales = vdb::Session::connect(other, "sales", "demo");
+        EXPECT_TRUE(sales->is_dba());
+        auto cursor = sales->query("select tablespace_name from all_tables where table_name = 'PARKED'");
+        vdb::Row row;
+        ASSERT_TRUE(cursor->fetch(row));
+        EXPECT_EQ(row[0].to_text(), c.tablespace);
+        EXPECT_EQ(code_of([&] { vdb::Session::connect(other, "eve", "wrong"); }), vdb::code::bad_logon);
+        EXPECT_EQ(sales->query("select count(*) from orders")->fetch(row) ? row[0].integer : -1, 3);
+    }
+}
+
+TEST_F(UtilityTest, BadParametersChangeNothing) {
+    add_sales();
+    struct Case {
+        const char* program;
+        std::vector<std::string> lines;
+        const char* message;
+    };
+    const Case cases[] = {
+        {VDB_DBDUMP, {"FULL=Y", "OWNER=(SALES)"}, "exclude one another"},
+        {VDB_DBDUMP, {"BUFFER=lots"}, "BUFFER takes a whole number"},
+        {VDB_DBDUMP, {"COLOUR=red"}, "COLOUR is not a parameter"},
+        {VDB_DBDUMP, {"TABLES=(", "SALES.ORDERS,"}, "is not closed"},
+        {VDB_DBDUMP, {"ROWS=maybe"}, "ROWS takes Y or N"},
+        {VDB_DBDUMP, {"OWNER=(NOBODY)"}, "user does not exist"},
+        {VDB_DBLOAD, {"FULL=Y", "FROMUSER=(SALES)"}, "exclude one another"},
+        {VDB_DBLOAD, {"TOUSER=(EVE)"}, "TOUSER needs FROMUSER"},
+        {VDB_DBLOAD, {"FROMUSER=(SALES)"}, "is not an export file"},
+    };
+    std::ofstream(dump_file()) << "not an export file\n";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        Outcome r = std::string(c.program) == VDB_DBDUMP
+                    ? utility(c.program, [&] {
+                          auto lines = c.lines;
+                          lines.insert(lines.begin(), {"system/demo", "FILE=" + loc.export_dir() + "/bad.dmp"});
+                          return lines;
+                      }())
+                    : load(c.lines);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(loc.export_dir() + "/bad.dmp"));
+    }
+    EXPECT_EQ(column("select count(*) from all_tables").at(0), "2");
+    Outcome eve = run_program({VDB_DBDUMP, "eve/demo", "FULL=Y", "FILE=" + loc.export_dir() + "/bad.dmp"}, loc.export_dir());
+    EXPECT_EQ(eve.status, 1);
+    EXPECT_NE(eve.err.find("DBA role"), std::string::npos) << eve.err;
+}
+
+TEST_F(UtilityTest, DemoInstanceAnswersAndItsExportHoldsEveryTable) {
+    std::string home = loc.home + "/demo";
+    Outcome created = run_program({VDB_VDBADM, "--home", home, "create", "PROD", "--demo"}, loc.home);
+    ASSERT_EQ(created.status, 0) << created.err;
+    EXPECT_EQ(created.out, "service running\ninstance open\n");
+    Outcome spaces = run_program({VDB_VDBADM, "--home", home, "sql", "PROD", "SYSTEM/demo",
+                              "select tablespace_name from sys.dba_tablespaces order by 1"}, loc.home);
+    EXPECT_EQ(spaces.out, "SYSTEM\nTEMP\nTOOLS\nUSERS\n");
+    Outcome orders = run_program({VDB_VDBADM, "--home", home, "sql", "PROD", "adam/demo", "select count(*) from SALES.ORDERS"},
+                             loc.home);
+    EXPECT_EQ(orders.out, "100000\n");
+    Outcome eve = run_program({VDB_VDBADM, "--home", home, "sql", "PROD", "eve/demo",
+                           "select granted_role from user_role_privs where granted_role='DBA'"}, loc.home);
+    EXPECT_EQ(eve.status, 0);
+    EXPECT_EQ(eve.out, "");
+    Outcome refused = run_program({VDB_VDBADM, "--home", home, "sql", "PROD", "eve/demo", "drop user hr cascade"}, loc.home);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("-1031"), std::string::npos);
+    Outcome again = run_program({VDB_VDBADM, "--home", home, "service-start", "PROD"}, loc.home);
+    EXPECT_NE(again.out.find("already running"), std::string::npos);
+
+    auto tables = scan_export(home + "/export/expdat.dmp");
+    EXPECT_EQ(tables, (std::vector<std::pair<std::string, std::string>>{{"HR", "DEPARTMENTS"}, {"HR", "STAFF"},
+                                                                        {"SALES", "REGIONS"}, {"SALES", "CUSTOMERS"},
+                                                                        {"SALES", "PRODUCTS"}, {"SALES", "ORDERS"}}));
+}
+
+}  // namespace
+}  // namespace vdbtest

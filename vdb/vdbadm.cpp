@@ -1,0 +1,136 @@
+// vdbadm: creates instances, moves them between states, and runs statements.
+//
+//   vdbadm [--home DIR] create SID [--demo] [--password PW]
+//   vdbadm [--home DIR] start|stop|service-start|service-stop|status SID
+//   vdbadm [--home DIR] sql SID USER/PASSWORD "statement"
+//
+// The home is --home or VANTOR_HOME. Errors go to standard error with exit 1.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "vdb/demo.h"
+#include "vdb/instance.h"
+#include "vdb/session.h"
+
+namespace {
+
+int usage() {
+    std::fputs("usage: vdbadm [--home DIR] create SID [--demo] [--password PW]\n"
+               "       vdbadm [--home DIR] start|stop|service-start|service-stop|status SID\n"
+               "       vdbadm [--home DIR] sql SID USER/PASSWORD \"statement\"\n",
+               stderr);
+    return 1;
+}
+
+void print_status(const vdb::Location& loc) {
+    vdb::require_instance(loc);
+    vdb::State state = vdb::read_state(loc);
+    std::printf("service %s\ninstance %s\n", std::string(vdb::name_of(state.service)).c_str(),
+                std::string(vdb::name_of(state.instance)).c_str());
+}
+
+void print_rows(vdb::Cursor& cursor) {
+    vdb::Row row;
+    std::string line;
+    while (cursor.fetch(row)) {
+        line.clear();
+        for (size_t i = 0; i < row.size(); ++i) {
+            if (i) line += '\t';
+            line += row[i].to_text();
+        }
+        line += '\n';
+        std::fwrite(line.data(), 1, line.size(), stdout);
+    }
+}
+
+int run_sql(const vdb::Location& loc, const std::string& login, const std::string& statement) {
+    size_t slash = login.find('/');
+    if (slash == std::string::npos) {
+        std::fputs("vdbadm: give the login as USER/PASSWORD\n", stderr);
+        return 1;
+    }
+    auto session = vdb::Session::connect(loc, login.substr(0, slash), login.substr(slash + 1));
+    std::string word = vdb::upper(vdb::trim(statement).substr(0, 6));
+    if (word == "SELECT" || word.substr(0, 4) == "WITH") {
+        auto cursor = session->query(statement);
+        print_rows(*cursor);
+    } else {
+        session->execute(statement);
+        session->commit();
+    }
+    return 0;
+}
+
+int create(const vdb::Location& loc, const std::vector<std::string>& options) {
+    bool demo = false;
+    std::string password = "demo";
+    for (size_t i = 0; i < options.size(); ++i) {
+        if (options[i] == "--demo") {
+            demo = true;
+        } else if (options[i] == "--password" && i + 1 < options.size()) {
+            password = options[++i];
+        } else {
+            return usage();
+        }
+    }
+    if (demo)
+        vdb::create_demo_instance(loc);
+    else
+        vdb::create_instance(loc, password);
+    print_status(loc);
+    return 0;
+}
+
+int dispatch(const std::string& command, const vdb::Location& loc, const std::vector<std::string>& rest) {
+    if (command == "create") return create(loc, rest);
+    if (command == "sql") return rest.size() == 2 ? run_sql(loc, rest[0], rest[1]) : usage();
+    if (!rest.empty()) return usage();
+    if (command == "start") {
+        vdb::require_instance(loc);
+        if (vdb::read_state(loc).service == vdb::Service::stopped) vdb::start_service(loc);
+        vdb::start_instance(loc);
+    } else if (command == "stop") {
+        vdb::stop_instance(loc);
+    } else if (command == "service-start") {
+        if (!vdb::start_service(loc))
+            std::printf("the service %s%s is already running\n", std::string(vdb::service_prefix).c_str(),
+                        loc.sid.c_str());
+    } else if (command == "service-stop") {
+        vdb::stop_service(loc);
+    } else if (command != "status") {
+        return usage();
+    }
+    print_status(loc);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    vdb::Location loc = vdb::location_from_environment();
+    if (args.size() >= 2 && args[0] == "--home") {
+        loc.home = args[1];
+        args.erase(args.begin(), args.begin() + 2);
+    }
+    if (args.size() < 2) return usage();
+    if (!loc.home.empty() && loc.home.front() != '/') {
+        char* cwd = getcwd(nullptr, 0);
+        if (cwd) loc.home = std::string(cwd) + "/" + loc.home;
+        std::free(cwd);
+    }
+    if (loc.home.empty()) {
+        std::fputs("vdbadm: no home: give --home DIR or set VANTOR_HOME\n", stderr);
+        return 1;
+    }
+    loc.sid = args[1];
+    try {
+        return dispatch(args[0], loc, std::vector<std::string>(args.begin() + 2, args.end()));
+    } catch (const vdb::Error& error) {
+        std::fprintf(stderr, "vdbadm: error %d: %s\n", error.code(), error.what());
+        return 1;
+    }
+}
