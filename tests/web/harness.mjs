@@ -1,0 +1,146 @@
+// What the browser tests share: an Apache httpd of their own serving the
+// installation under test on a free loopback port, and a headless Chromium.
+// Installs nothing: run.sh hands over the home and a scratch directory.
+import { execFileSync, spawn } from 'node:child_process';
+import fs from 'node:fs';
+import http from 'node:http';
+import net from 'node:net';
+import path from 'node:path';
+import { chromium } from 'playwright-core';
+
+const APACHE = '/usr/sbin/apache2';
+const CHROMIUM = '/usr/bin/chromium';
+const START_TIMEOUT_MS = 10_000;
+
+function required(name) {
+  const value = process.env[name];
+  if (!value) throw new Error(`${name} is not set: run the web tests through run.sh`);
+  return value;
+}
+
+export const home = required('KV_WEB_HOME');
+const scratch = required('KV_WEB_SCRATCH');
+const apacheSetup = required('KV_APACHE_SETUP');
+export const outputDir = process.env.KV_WEB_OUT || scratch;
+
+function freePort() {
+  return new Promise((resolve, reject) => {
+    const probe = net.createServer();
+    probe.once('error', reject);
+    probe.listen(0, '127.0.0.1', () => {
+      const { port } = probe.address();
+      probe.close(() => resolve(port));
+    });
+  });
+}
+
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+// One plain request, without a browser: the status line and the body as the
+// server sent them.
+export function get(url) {
+  return new Promise((resolve, reject) => {
+    http.get(url, (response) => {
+      let body = '';
+      response.setEncoding('latin1');
+      response.on('data', (chunk) => { body += chunk; });
+      response.on('end', () => resolve({
+        status: response.statusCode,
+        statusMessage: response.statusMessage,
+        httpVersion: response.httpVersion,
+        headers: response.headers,
+        body,
+      }));
+    }).once('error', reject);
+  });
+}
+
+// The response exactly as the bytes arrived, status line and head included.
+export function getRaw(url) {
+  const { hostname, port, pathname, search } = new URL(url);
+  return new Promise((resolve, reject) => {
+    const chunks = [];
+    const socket = net.connect(Number(port), hostname, () => {
+      socket.end(`GET ${pathname}${search} HTTP/1.0\r\nHost: ${hostname}:${port}\r\n\r\n`);
+    });
+    socket.on('data', (chunk) => chunks.push(chunk));
+    socket.once('end', () => resolve(Buffer.concat(chunks).toString('latin1')));
+    socket.once('error', reject);
+  });
+}
+
+async function answers(base) {
+  try {
+    await get(`${base}/`);
+    return true;
+  } catch {
+    return false;
+  }
+}
+
+function readLog(file) {
+  try {
+    return fs.readFileSync(file, 'utf8');
+  } catch {
+    return '';
+  }
+}
+
+async function startOnce() {
+  const port = await freePort();
+  const runDir = fs.mkdtempSync(path.join(scratch, 'run-'));
+  const config = execFileSync(apacheSetup, [home, runDir, '127.0.0.1', String(port)], { encoding: 'utf8' }).trim();
+  let output = '';
+  // A direct child, waited for at the end; the event MPM signals only its
+  // own children, never the test runner's process group.
+  const child = spawn(APACHE, ['-f', config, '-DFOREGROUND'], { stdio: ['ignore', 'pipe', 'pipe'] });
+  child.stdout.on('data', (chunk) => { output += chunk; });
+  child.stderr.on('data', (chunk) => { output += chunk; });
+  const exited = new Promise((resolve) => child.once('exit', resolve));
+  const killOnExit = () => child.kill('SIGKILL');
+  process.once('exit', killOnExit);
+
+  const base = `http://127.0.0.1:${port}`;
+  const deadline = Date.now() + START_TIMEOUT_MS;
+  while (child.exitCode === null && child.signalCode === null && Date.now() < deadline) {
+    if (await answers(base)) {
+      const stop = async () => {
+        if (child.exitCode === null && child.signalCode === null) child.kill('SIGTERM');
+        await exited;
+        process.removeListener('exit', killOnExit);
+      };
+      return { base, runDir, stop, errorLog: () => readLog(path.join(runDir, 'error.log')) };
+    }
+    await sleep(25);
+  }
+  child.kill('SIGTERM');
+  await exited;
+  process.removeListener('exit', killOnExit);
+  return { failure: `${output}${readLog(path.join(runDir, 'error.log'))}` };
+}
+
+// Apache serving the home; another program may take the probed port before
+// Apache binds it, so a failed start is tried again on a new port.
+export async function startApache() {
+  let failure = '';
+  for (let attempt = 0; attempt < 3; attempt++) {
+    const server = await startOnce();
+    if (!server.failure) return server;
+    failure = server.failure;
+    if (!/Address already in use/.test(failure)) break;
+  }
+  throw new Error(`Apache did not start:\n${failure}`);
+}
+
+// Chromium with a profile, home and temporary directory of its own, so it
+// writes nothing outside the scratch directory.
+export async function launchBrowser() {
+  const dir = fs.mkdtempSync(path.join(scratch, 'chromium-'));
+  return chromium.launchPersistentContext(dir, {
+    executablePath: CHROMIUM,
+    headless: true,
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+    env: { ...process.env, HOME: dir, XDG_CONFIG_HOME: dir, XDG_CACHE_HOME: dir, TMPDIR: dir },
+  });
+}
