@@ -25,7 +25,8 @@ int read_parameter_file(const char* path, char* text) {
     while (used < KVO_PARAMETER_TEXT_SIZE && (n = bk_text_read(file, text + used, KVO_PARAMETER_TEXT_SIZE + 1 - used)) > 0)
         used += n;
     // A longer file would start the instance with half its parameters: refused.
-    bool too_long = used == KVO_PARAMETER_TEXT_SIZE && bk_text_read(file, text + used, 2) > 0;
+    char probe[2];
+    bool too_long = used == KVO_PARAMETER_TEXT_SIZE && bk_text_read(file, probe, sizeof probe) > 0;
     text[used] = '\0';
     if (bk_text_close(file) != 0) return BK_FILE_CLOSE_FAILED;
     return too_long ? BK_FILE_STREAM_FAILED : 0;
