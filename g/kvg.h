@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <source_location>
 #include <string>
 
 #include "platform/basekit.h"
@@ -51,11 +50,11 @@ void kvg_free(kvg_context* context, void* block);
 void* kvg_alloc_record(kvg_context* context, size_t size, int help, const char* identifier, const char* module,
                        int line);
 // The same for a record of type T, stored in *slot; false after the block.
+// The line of the tag is the caller's.
 template <typename T>
 bool kvg_new_record(kvg_context* context, T** slot, int help, const char* identifier, const char* module,
-                    std::source_location where = std::source_location::current()) {
-    *slot = static_cast<T*>(kvg_alloc_record(context, sizeof(T), help, identifier, module,
-                                             static_cast<int>(where.line())));
+                    int line = __builtin_LINE()) {
+    *slot = static_cast<T*>(kvg_alloc_record(context, sizeof(T), help, identifier, module, line));
     return *slot != nullptr;
 }
 // A heap copy of text (none when no block can be had).

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/page_capture.h"
 #include "support/test_context.h"
 
 namespace {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/nss.h"
+#include "support/page_capture.h"
 #include "support/test_context.h"
 
 namespace {

@@ -1,5 +1,5 @@
-// Helpers for tests of the framework: a context without a request, captured
-// page output, and scoped environment variables.
+// Helpers for tests of the framework: a context without a request and scoped
+// environment variables. Free of any test library, so fuzz targets use it too.
 #pragma once
 
 #include <optional>
@@ -22,10 +22,6 @@ private:
     kvg_context* context_;
 };
 
-// What fn writes to the page.
-template <typename Fn>
-std::string capture_page(Fn fn);
-
 // Sets (or, with no value, removes) a variable for the life of the object.
 class scoped_env {
 public:
@@ -42,14 +38,3 @@ private:
 // Removes every CGI variable the framework reads.
 void clear_cgi_env();
 
-#include <cstdio>
-#include <gtest/gtest.h>
-
-template <typename Fn>
-std::string capture_page(Fn fn) {
-    std::fflush(stdout);
-    testing::internal::CaptureStdout();
-    fn();
-    std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
-}
