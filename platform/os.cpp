@@ -29,6 +29,8 @@ bool os_write_raw(const char* bytes, size_t length) {
 
 unsigned os_process_id() { return static_cast<unsigned>(::getpid()); }
 
+void os_ignore_broken_pipe() { std::signal(SIGPIPE, SIG_IGN); }
+
 bool os_exists(const char* path) {
     struct stat st;
     return ::lstat(path, &st) == 0;

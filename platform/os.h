@@ -11,6 +11,9 @@ void os_write_raw(const char* text);
 // false when the page can no longer be written (the client went away).
 bool os_write_raw(const char* bytes, size_t length);
 unsigned os_process_id();
+// A client that goes away mid-page ends the writes, not the process: the
+// process still cleans up behind itself.
+void os_ignore_broken_pipe();
 
 // ---- files and directories ----------------------------------------------
 

@@ -26,7 +26,7 @@ const program PROGRAMS[] = {
     {"nph-kvb", "kvbhost", NPH_HEAD.c_str(), true, NPH_HEAD.c_str()},
     {"kvx", "kvxhost", HTML_HEAD.c_str(), false, HTML_HEAD.c_str()},
     {"nph-kvi", "kvihost", NPH_HEAD.c_str(), false, NPH_HEAD.c_str()},
-    {"nph-kve", "kvehost", NPH_HEAD.c_str(), false, NPH_HEAD.c_str()},
+    {"nph-kve", "kvehost", NPH_HEAD.c_str(), true, NPH_HEAD.c_str()},
     {"kvla", "kvlaunch", "Content-type: text/html\n", true, HTML_HEAD.c_str()},
 };
 
@@ -154,7 +154,7 @@ TEST(Entry, EveryAllocationFailureWritesItsBlock) {
         {"kvx", {"KVX-ERRP", "KVX-TSPINF", "KVX-TNAME", "KVX-STATUS", "KVX-DFLINF", "KVX-FLIST", "KVX-ACTION",
                  "KVX-DBUSER", "KVX-SRVP", "KVC-SNAME", "KVC-PCOL", "KVC-SCRIPT"}},
         {"nph-kvi", {"KVC-DBOH", "KVI-FLIST", "KVC-DBOH", "KVI-SRVP", "KVC-SNAME"}},
-        {"nph-kve", {"KVC-DBOH", "KVE-FLIST", "KVC-DBOH", "KVE-SRVP", "KVC-SNAME"}},
+        {"nph-kve", {"KVC-DBOH", "KVE-FLIST", "KVC-DBOH", "KVE-SRVP", "KVC-SNAME", "KVE"}},
         {"kvla", {"KVLA-ERRP", "KVLA-DBUSER", "KVG-EDIN", "KVG-EDEN", "KVLA-SRVP", "KVC-SNAME"}},
     };
     for (const program& p : PROGRAMS) {
