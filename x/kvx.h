@@ -1,5 +1,8 @@
-// The tablespace tool.
+// The tablespace tool: its records, its pages and checks, and the
+// tablespace statements of the database layer (o/kvoxp).
 #pragma once
+
+#include <string>
 
 #include "g/kvg.h"
 #include "o/kvo.h"
@@ -14,7 +17,7 @@ struct kvx_page {
 };
 
 struct kvx_tablespace {
-    char* name;  // KVX_TEXT_SIZE bytes
+    char* name;  // KVX_TEXT_SIZE bytes, as the dictionary stores it
     int used_kb;
     int free_kb;
     int total_kb;
@@ -42,3 +45,49 @@ struct kvx_state {
 };
 
 int kvx_handler(bk_host* host, int reentry, int end, int argc, char** argv);
+
+// ---- usage chart (x/kvxmn) --------------------------------------------------
+
+// Draws the pie of QUERY_STRING's used and total kilobytes and writes it to
+// standard output as a GIF.
+void kvx_draw_usage_chart();
+
+// ---- pages and form checks (x/kvxui) ------------------------------------------
+
+// The body of a page request: 0, or another value after an error block.
+int kvx_write_page(kvx_state* state);
+int kvx_read_datafile(kvx_state* state);
+// The kilobytes of one size field into *kilobytes; 0, or -1 after an error block.
+int kvx_read_size(kvx_state* state, const char* size_variable, const char* unit_variable, int* kilobytes);
+int kvx_check_datafile(kvx_state* state);
+int kvx_disk_free(const char* path, long long* kilobytes);
+
+// ---- tablespace statements (o/kvoxp) -------------------------------------------
+
+// A tablespace name as typed that may reach statement text: a plain identifier
+// (a letter, then letters, digits, "_", "$" or "#", at most 30 in all) or a
+// double-quoted name of 1 to 30 bytes without quote or control characters.
+bool kvx_valid_tablespace_name(const char* name);
+// How a name as the dictionary stores it is written so that the database, and
+// the name copy, read it back as itself: as it stands when it is a plain
+// upper-case identifier, else in double quotes.
+std::string kvx_name_text(const char* name);
+// A data file name that may stand between the quotes of a statement: present,
+// without quote or control characters.
+bool kvx_valid_datafile_name(const char* name);
+
+// 0; -1 with the error record filled; or a message number (1010, 1011, 1013,
+// 1031, 9031) when the operation refused or ran short of memory.
+
+int kvx_get_status(kvg_context* context, kvg_credentials* credentials, kvx_tablespace* tablespace,
+                   kvo_sql_error* error);
+int kvx_get_space(kvg_context* context, kvg_credentials* credentials, kvx_tablespace* tablespace,
+                  kvo_sql_error* error);
+int kvx_toggle_status(kvg_context* context, kvg_credentials* credentials, kvx_tablespace* tablespace,
+                      kvo_sql_error* error);
+int kvx_new_datafile_name(kvg_context* context, kvg_credentials* credentials, kvx_datafile* datafile,
+                          kvo_sql_error* error);
+int kvx_add_datafile(kvg_context* context, kvg_credentials* credentials, const char* tablespace,
+                     const kvx_datafile* datafile, kvo_sql_error* error);
+int kvx_create_tablespace(kvg_context* context, kvg_credentials* credentials, const char* tablespace,
+                          const kvx_datafile* datafile, kvo_sql_error* error);

@@ -24,7 +24,7 @@ const std::string HTML_HEAD = "Content-type: text/html\n\n";
 // The launcher's head goes on with its cookie once it has read the login.
 const program PROGRAMS[] = {
     {"nph-kvb", "kvbhost", NPH_HEAD.c_str(), true, NPH_HEAD.c_str()},
-    {"kvx", "kvxhost", HTML_HEAD.c_str(), false, HTML_HEAD.c_str()},
+    {"kvx", "kvxhost", HTML_HEAD.c_str(), true, HTML_HEAD.c_str()},
     {"nph-kvi", "kvihost", NPH_HEAD.c_str(), false, NPH_HEAD.c_str()},
     {"nph-kve", "kvehost", NPH_HEAD.c_str(), true, NPH_HEAD.c_str()},
     {"kvla", "kvlaunch", "Content-type: text/html\n", true, HTML_HEAD.c_str()},
@@ -152,7 +152,7 @@ TEST(Entry, EveryAllocationFailureWritesItsBlock) {
         {"nph-kvb", {"KVB-ERRP", "KVB-FLIST", "KVB-DBUSER", "KVB-LFIP", "KVB-SRVP", "KVC-SNAME", "KVC-PCOL",
                      "KVC-SCRIPT", "KVB-DEVP", "KVB-HISTP"}},
         {"kvx", {"KVX-ERRP", "KVX-TSPINF", "KVX-TNAME", "KVX-STATUS", "KVX-DFLINF", "KVX-FLIST", "KVX-ACTION",
-                 "KVX-DBUSER", "KVX-SRVP", "KVC-SNAME", "KVC-PCOL", "KVC-SCRIPT"}},
+                 "KVX-DBUSER", "KVX-SRVP", "KVC-SNAME", "KVC-PCOL", "KVC-SCRIPT", "KVX-TMPBUF"}},
         {"nph-kvi", {"KVC-DBOH", "KVI-FLIST", "KVC-DBOH", "KVI-SRVP", "KVC-SNAME"}},
         {"nph-kve", {"KVC-DBOH", "KVE-FLIST", "KVC-DBOH", "KVE-SRVP", "KVC-SNAME", "KVE"}},
         {"kvla", {"KVLA-ERRP", "KVLA-DBUSER", "KVG-EDIN", "KVG-EDEN", "KVLA-SRVP", "KVC-SNAME"}},
