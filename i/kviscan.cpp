@@ -21,12 +21,21 @@ public:
     explicit byte_reader(FILE* file) : file_(file) {}
 
     int next() {
-        if (at_ == end_) {
-            end_ = std::fread(buffer_, 1, READ_SIZE, file_);
-            at_ = 0;
-            if (end_ == 0) return EOF;
-        }
+        if (at_ == end_ && !refill()) return EOF;
         return static_cast<unsigned char>(buffer_[at_++]);
+    }
+
+    // Moves to the next byte that is one of the two given (or to the end).
+    // Where each of them stands next in the buffer is kept, so a byte that
+    // comes often costs no second search for the other.
+    void skip_to(char first, char second) {
+        for (;;) {
+            if (at_ == end_ && !refill()) return;
+            if (next_first_ == UNKNOWN || next_first_ < at_) next_first_ = find(first);
+            if (next_second_ == UNKNOWN || next_second_ < at_) next_second_ = find(second);
+            at_ = std::min(next_first_, next_second_);
+            if (at_ < end_) return;
+        }
     }
 
     // One line without its line end; false at the end of the file.
@@ -49,9 +58,23 @@ public:
     }
 
 private:
+    bool refill() {
+        end_ = std::fread(buffer_, 1, READ_SIZE, file_);
+        at_ = 0;
+        next_first_ = next_second_ = UNKNOWN;
+        return end_ > 0;
+    }
+
+    size_t find(char c) const {
+        const void* found = std::memchr(buffer_ + at_, c, end_ - at_);
+        return found ? static_cast<const char*>(found) - buffer_ : end_;
+    }
+
     FILE* file_;
     char buffer_[READ_SIZE];
     size_t at_ = 0, end_ = 0;
+    static constexpr size_t UNKNOWN = static_cast<size_t>(-1);
+    size_t next_first_ = UNKNOWN, next_second_ = UNKNOWN;  // where each byte skip_to looks for stands next
 };
 
 // A CONNECT BY clause of a stored query is no change of schema.
@@ -65,7 +88,10 @@ void add_user(std::vector<std::string>& users, const std::string& name) {
 
 void scan_markers(byte_reader& in, std::string current, kvi_scan_result* result) {
     size_t table_at = 0, user_at = 0;
-    for (int c; (c = in.next()) != EOF;) {
+    for (int c;;) {
+        // With no marker begun, only the first byte of one can change anything.
+        if (table_at == 0 && user_at == 0) in.skip_to(TABLE_MARKER[0], USER_MARKER[0]);
+        if ((c = in.next()) == EOF) break;
         bool used = false;
         if (c == TABLE_MARKER[table_at]) {
             if (table_at == TABLE_LAST) {

@@ -81,6 +81,23 @@ TEST(Scan, LongNamesAndManyTablesAreHeldWhole) {
     EXPECT_EQ(result.owners.back(), std::string(300, 'U'));
 }
 
+// The file is read in pieces of 64 KiB: markers and names across the seams count.
+TEST(Scan, MarkersAcrossReadSeams) {
+    constexpr size_t SEAM = 65536;
+    std::string file = "H\nDSYSTEM\n-- x\n";
+    auto pad_to = [&](size_t at) { file += std::string(at - file.size(), 'x'); };
+    pad_to(SEAM - 5);
+    file += "CREATE TABLE \"T1\"";  // the marker across the first seam
+    pad_to(2 * SEAM - 3);
+    file += "\nCONNECT ALICE\n";  // the CONNECT marker across the second
+    pad_to(3 * SEAM - 15);
+    file += "CREATE TABLE \"" + std::string(40, 'N') + "\"";  // the name across the third
+    kvi_scan_result result = scan_text(file);
+    EXPECT_EQ(result.tables, (names{std::string(40, 'N'), "T1"}));
+    EXPECT_EQ(result.owners, (names{"ALICE", "SYSTEM"}));
+    EXPECT_EQ(result.users, (names{"ALICE", "SYSTEM"}));
+}
+
 TEST(Scan, FilesShorterThanTwoLinesOrMissingAreRefused) {
     for (const char* text : {"", "only one line\n", "no line end"}) scan_text(text, 1011);
     kvi_scan_result result;
