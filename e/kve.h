@@ -96,6 +96,15 @@ void kve_advanced_block_defaults(bk_host* host, kve_request* request);
 // The page counter plus one, stored back, as the hidden KVEINSTANCE field.
 void kve_next_counter(kve_request* request);
 
+// Form field helpers, shared with the import tool.
+// The number of characters of text in the request's character set.
+size_t kve_character_count(kvg_context* context, const char* text);
+// A posted text field as a hidden field; nothing when it was not posted.
+void kve_carry_text(kvg_context* context, const kvg_var* variables, const char* field);
+// A posted check box as a hidden field with the number of times it was
+// posted (it counts as on when posted at all); nothing when it was not.
+void kve_carry_count(kvg_context* context, const kvg_var* variables, const char* field);
+
 // ---- back end (kvebe) -------------------------------------------------------
 
 // Writes the error block "KVE-number" with the catalogue text (and the help

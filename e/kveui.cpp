@@ -22,12 +22,6 @@ const char* message(kve_request* r, int number) { return kvg_message(r->context,
 
 const char* posted(kve_request* r, const char* name) { return kvg_first_value(name, r->variables, r->context); }
 
-// How many times a field was posted (a check box counts as on when posted at all).
-int posted_count(kve_request* r, const char* name) {
-    const char* first = nullptr;
-    return kvg_get_values(name, r->variables, &first, 1, r->context);
-}
-
 bool equals_message(kve_request* r, const char* text, int number) {
     return text && lk_equal(text, message(r, number));
 }
@@ -35,16 +29,7 @@ bool equals_message(kve_request* r, const char* text, int number) {
 std::string attr(const char* text) { return kvg_attr_escaped(text ? text : ""); }
 std::string html(const char* text) { return kvg_html_escaped(text ? text : ""); }
 
-size_t character_count(kve_request* r, const char* text) {
-    lk_charset charset = r->context->nls->charset;
-    size_t count = 0;
-    for (size_t left = std::strlen(text); left > 0; ++count) {
-        size_t step = lk_char_length(charset, text, left);
-        text += step;
-        left -= step;
-    }
-    return count;
-}
+size_t character_count(kve_request* r, const char* text) { return kve_character_count(r->context, text); }
 
 // A file name reaches the parameter file as one line: one that holds a line
 // break or another control character could add parameters of its own, and
@@ -121,17 +106,9 @@ void submit_button(kve_request* r, int number) {
     bk_out("<input type=submit name=\"KVESUBMIT\" value=\"%s\">", message(r, number));
 }
 
-// A posted text field as a hidden field; nothing when it was not posted.
-void carry_text(kve_request* r, const char* field) {
-    const char* text = posted(r, field);
-    if (text) bk_out("<input type=hidden name=\"%s\" value=\"%s\">\n", field, attr(text).c_str());
-}
+void carry_text(kve_request* r, const char* field) { kve_carry_text(r->context, r->variables, field); }
 
-// A posted check box as a hidden field with the number of times it was posted.
-void carry_count(kve_request* r, const char* field) {
-    int count = posted_count(r, field);
-    if (count > 0) bk_out("<input type=hidden name=\"%s\" value=\"%d\">\n", field, count);
-}
+void carry_count(kve_request* r, const char* field) { kve_carry_count(r->context, r->variables, field); }
 
 // The names of the list boxes: "T" or "U" and an index written as "%d" writes it.
 bool box_index(const char* name, char prefix, int* index) {
@@ -275,6 +252,30 @@ kve_scope posted_scope(kve_request* r, kve_scope current) {
 }
 
 }  // namespace
+
+// ---- form fields --------------------------------------------------------------
+
+size_t kve_character_count(kvg_context* context, const char* text) {
+    lk_charset charset = context->nls->charset;
+    size_t count = 0;
+    for (size_t left = std::strlen(text); left > 0; ++count) {
+        size_t step = lk_char_length(charset, text, left);
+        text += step;
+        left -= step;
+    }
+    return count;
+}
+
+void kve_carry_text(kvg_context* context, const kvg_var* variables, const char* field) {
+    const char* text = kvg_first_value(field, variables, context);
+    if (text) bk_out("<input type=hidden name=\"%s\" value=\"%s\">\n", field, attr(text).c_str());
+}
+
+void kve_carry_count(kvg_context* context, const kvg_var* variables, const char* field) {
+    const char* first = nullptr;
+    int count = kvg_get_values(field, variables, &first, 1, context);
+    if (count > 0) bk_out("<input type=hidden name=\"%s\" value=\"%d\">\n", field, count);
+}
 
 // ---- options ----------------------------------------------------------------
 

@@ -25,7 +25,7 @@ const std::string HTML_HEAD = "Content-type: text/html\n\n";
 const program PROGRAMS[] = {
     {"nph-kvb", "kvbhost", NPH_HEAD.c_str(), true, NPH_HEAD.c_str()},
     {"kvx", "kvxhost", HTML_HEAD.c_str(), true, HTML_HEAD.c_str()},
-    {"nph-kvi", "kvihost", NPH_HEAD.c_str(), false, NPH_HEAD.c_str()},
+    {"nph-kvi", "kvihost", NPH_HEAD.c_str(), true, NPH_HEAD.c_str()},
     {"nph-kve", "kvehost", NPH_HEAD.c_str(), true, NPH_HEAD.c_str()},
     {"kvla", "kvlaunch", "Content-type: text/html\n", true, HTML_HEAD.c_str()},
 };
@@ -153,7 +153,7 @@ TEST(Entry, EveryAllocationFailureWritesItsBlock) {
                      "KVC-SCRIPT", "KVB-DEVP", "KVB-HISTP"}},
         {"kvx", {"KVX-ERRP", "KVX-TSPINF", "KVX-TNAME", "KVX-STATUS", "KVX-DFLINF", "KVX-FLIST", "KVX-ACTION",
                  "KVX-DBUSER", "KVX-SRVP", "KVC-SNAME", "KVC-PCOL", "KVC-SCRIPT", "KVX-TMPBUF"}},
-        {"nph-kvi", {"KVC-DBOH", "KVI-FLIST", "KVC-DBOH", "KVI-SRVP", "KVC-SNAME"}},
+        {"nph-kvi", {"KVC-DBOH", "KVI-FLIST", "KVC-DBOH", "KVI-SRVP", "KVC-SNAME", "KVI"}},
         {"nph-kve", {"KVC-DBOH", "KVE-FLIST", "KVC-DBOH", "KVE-SRVP", "KVC-SNAME", "KVE"}},
         {"kvla", {"KVLA-ERRP", "KVLA-DBUSER", "KVG-EDIN", "KVG-EDEN", "KVLA-SRVP", "KVC-SNAME"}},
     };

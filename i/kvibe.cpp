@@ -1,0 +1,149 @@
+// The import tool's back end: the scan of the chosen export file, the
+// parameter file and the run of the import utility with its messages copied
+// into the page.
+#include <string>
+#include <vector>
+
+#include "e/kve.h"
+#include "i/kvi.h"
+
+namespace {
+
+constexpr const char* PIPE_FAILURE = "Failed to communicate with import tool through pipe!\n";
+
+// A list of names for the parameter file. A name that holds a line break or
+// another control character would add a line of its own and is refused like
+// a missing choice.
+class name_list {
+public:
+    name_list(kve_parameter_file& file, int refusal) : file_(file), refusal_(refusal) {}
+
+    // The position of name, added at the end unless the list holds it.
+    size_t add(const std::string& name) {
+        for (size_t k = 0; k < names_.size(); ++k)
+            if (lk_equal(names_[k].c_str(), name.c_str())) return k;
+        return append(name);
+    }
+
+    // Added at the end, held twice or not.
+    size_t append(const std::string& name) {
+        if (name.empty() || kve_has_control_character(name.c_str())) file_.fail(0, refusal_);
+        names_.push_back(name);
+        return names_.size() - 1;
+    }
+
+    size_t size() const { return names_.size(); }
+    const std::string& operator[](size_t k) const { return names_[k]; }
+
+    // The opening line, then one line per name: a comma after each, a
+    // closing parenthesis after the last. An empty list writes nothing.
+    void write(const char* head) const {
+        if (names_.empty()) return;
+        file_.line("%s", head);
+        for (size_t i = 0; i < names_.size(); ++i) file_.line("%s%s", names_[i].c_str(), i + 1 < names_.size() ? "," : ")");
+    }
+
+private:
+    kve_parameter_file& file_;
+    int refusal_;
+    std::vector<std::string> names_;
+};
+
+// The check boxes of a list page, the selection lists of their target users,
+// and the message when none is checked.
+struct checked_list {
+    const char* box;
+    const char* target;
+    bool names_tables;
+    int refusal;
+};
+constexpr checked_list TABLE_LIST{"T", "DT", true, 4064}, USER_LIST{"U", "DU", false, 4065};
+
+// The utility's one way to place a user's tables in another: FROMUSER and
+// TOUSER paired by position.
+constexpr int ONE_TARGET_PER_USER = 5030;
+
+// The sources, targets and (for tables) names of the boxes checked on the
+// page the run was started from, each source and table once, in the order
+// first met. A checked box posted without its target user goes to the
+// default target: the table's owner, or the user itself.
+//
+// The utility pairs the two user lists by position, so TOUSER holds the
+// target of each FROMUSER entry at the same place, even when two sources
+// share one target: a shorter TOUSER would leave the later sources in their
+// own schemas, and with IGNORE=Y add their rows to the tables there. One
+// source with two targets cannot be put in one run and is refused.
+void write_names(kve_parameter_file& file, kvi_request* r, const checked_list& list,
+                 const std::vector<std::string>& sources) {
+    name_list from(file, list.refusal), to(file, list.refusal), tables(file, list.refusal);
+    for (size_t i = 0; i < sources.size(); ++i) {
+        const char* value = kvi_posted_indexed(r, list.box, i);
+        if (!value) continue;
+        const char* chosen = kvi_posted_indexed(r, list.target, i);
+        std::string target = chosen && *chosen ? chosen : sources[i];
+        size_t k = from.add(sources[i]);
+        if (k == to.size()) to.append(target);
+        else if (!lk_equal(to[k].c_str(), target.c_str())) file.fail(0, ONE_TARGET_PER_USER);
+        if (list.names_tables) tables.add(value);
+    }
+    if (from.size() == 0) file.fail(0, list.refusal);
+    from.write("FROMUSER=(");
+    to.write("TOUSER=(");
+    tables.write("TABLES=(");
+}
+
+// The incremental types that only a whole-file import can take.
+void write_incremental_type(kve_parameter_file& file, const kvi_options* o) {
+    static const char* const types[][2] = {{"Restore", "INCTYPE=RESTORE"}, {"System", "INCTYPE=SYSTEM"}};
+    for (const auto& [type, line] : types) {
+        if (!lk_equal(o->incremental_type, type)) continue;
+        if (o->scope != KVI_SCOPE_FULL) file.fail(0, 5029);
+        file.line("%s", line);
+    }
+}
+
+void write_lines(kve_parameter_file& file, kvi_request* r) {
+    const kvi_options* o = r->options;
+    const kvg_credentials* c = r->credentials;
+    file.line("%s%s%s", c->user ? c->user : "", "/", c->password ? c->password : "");
+    std::string directory = std::string(kvi_home(r)) + "/export";
+    file.line("%s%s%s%s", "FILE=", directory.c_str(), "/", o->export_file_name);
+    if (o->log) file.line("%s%s", "LOG=", o->log_file_name);
+    if (o->index) file.line("%s%s", "INDEXFILE=", o->index_file_name);
+    file.line("%s%d", "BUFFER=", o->buffer_size);
+    file.line("%s%d", "RECORDLENGTH=", o->record_length);
+    if (o->commit) file.line("%s", "COMMIT=Y");
+    if (!o->grants) file.line("%s", "GRANTS=N");
+    if (!o->indexes) file.line("%s", "INDEXES=N");
+    if (!o->rows) file.line("%s", "ROWS=N");
+    if (o->destroy) file.line("%s", "DESTROY=Y");
+    if (o->ignore) file.line("%s", "IGNORE=Y");
+    write_incremental_type(file, o);
+    if (o->scope == KVI_SCOPE_FULL) file.line("%s", "FULL=Y");
+    if (o->scope == KVI_SCOPE_TABLES) write_names(file, r, TABLE_LIST, r->scan->owners);
+    if (o->scope == KVI_SCOPE_USERS) write_names(file, r, USER_LIST, r->scan->users);
+}
+
+}  // namespace
+
+void kvi_scan_export_file(bk_host* host, kvi_request* r) {
+    const char* name = r->options->export_file_name;
+    // Only a file of the export directory is ever read.
+    if (!kvi_plain_file_name(name)) kvi_fail(host, r->context, 1, 1011);
+    std::string path = std::string(kvi_home(r)) + "/export/" + name;
+    if (kvi_scan_file(path.c_str(), r->scan) != 0) kvi_fail(host, r->context, 1, 1011);
+}
+
+char* kvi_write_parfile(bk_host* host, kvi_request* r, int* error) {
+    kve_parameter_file file(host, r->context, "KVI", 1011);
+    if (!file.create(kvi_home(r), "imppar", error)) return nullptr;
+    write_lines(file, r);
+    return file.finish();
+}
+
+void kvi_run_import(bk_host* host, kvi_request* r) {
+    int error = 0;
+    char* path = kvi_write_parfile(host, r, &error);
+    if (!path) kvi_fail(host, r->context, 1, 1011);
+    kve_run_utility(kvi_home(r), "dbload", path, PIPE_FAILURE);
+}

@@ -1,0 +1,753 @@
+// The import tool against the demo instance of the test home: its pages, its
+// refusals, the parameter file it hands the utility and a real import run.
+#include <cstdlib>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/cgi_run.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using fields = std::vector<std::pair<std::string, std::string>>;
+
+std::string url_encoded(const std::string& text) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if (std::isalnum(c) || c == '.' || c == '-' || c == '_' || c == '/') out += static_cast<char>(c);
+        else out += std::string("%") + hex[c >> 4] + hex[c & 15];
+    }
+    return out;
+}
+
+std::string form_body(const fields& form) {
+    std::string body;
+    for (const auto& [name, value] : form) body += (body.empty() ? "" : "&") + name + "=" + url_encoded(value);
+    return body;
+}
+
+// The login cookie's pairs of an administrator of the instance, naming home.
+std::string cookie_pairs(const std::string& home) {
+    return "VANTOR_HOME=" + home + "&VANTOR_SID=PROD&KVCUSER=system&KVCPASSWORD=demo&KVCPLEN=0&KVRMTADDR=127.0.0.1&KVLOGPID=1";
+}
+
+// A posted form of a logged-in administrator whose cookie names home.
+cgi_result post(const fields& form, const std::string& home = test_home()) {
+    auto env = cgi_request("", cookie_pairs(home));
+    std::string body = form_body(form);
+    env["REQUEST_METHOD"] = "POST";
+    env["CONTENT_LENGTH"] = std::to_string(body.size());
+    return run_cgi(installed_program("nph-kvi"), {"nph-kvi"}, env, body);
+}
+
+// The tool's own part of a page: from the form's opening to its end.
+std::string form_of(const std::string& page) {
+    size_t start = page.find("<form method=post");
+    if (start == std::string::npos) return "";
+    size_t end = page.find("</form>", start);
+    return page.substr(start, end == std::string::npos ? std::string::npos : end + 8 - start);
+}
+
+bool contains(const std::string& page, const std::string& part) { return page.find(part) != std::string::npos; }
+
+size_t count(const std::string& page, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = page.find(part); at != std::string::npos; at = page.find(part, at + 1)) ++n;
+    return n;
+}
+
+bool has_page_bottom(const std::string& page) { return contains(page, "copyright.html"); }
+
+std::string error_block(int number) { return "<H3>KVI-" + std::to_string(number) + ":</H3><P><STRONG>"; }
+
+std::string help_link(int number) {
+    return "<P><A HREF=\"/PROD/kv/doc/dtug/error.htm#kvi" + std::to_string(number) + "\">";
+}
+
+const std::string FORM_OPENING = "<form method=post action=http://dbhost:8080/PROD-bin/nph-kvi>\n";
+
+// What the first page posts back, as the browser sends it.
+fields first_page_fields(const std::string& home, const std::string& scope = "Whole file") {
+    return {{"KVIINSTANCE", "1"},  {"KVIEXPFILE", "expdat.dmp"},
+            {"KVISELECTOPTS", scope}, {"KVIGRANTSCB", "on"},
+            {"KVIINDEXESCB", "on"},   {"KVIROWSCB", "on"},
+            {"KVIRECLEN", "1024"},    {"KVIBUFSIZ", "4096"},
+            {"KVILOGFILENAME", home + "/export/export.log"},
+            {"KVIINDEXFILENAME", home + "/export/index.sql"},
+            {"KVIINCTYPE", "None"}};
+}
+
+fields with(fields form, const fields& more) {
+    for (const auto& [name, value] : more) {
+        auto it = std::find_if(form.begin(), form.end(), [&](const auto& f) { return f.first == name; });
+        if (it != form.end()) it->second = value;
+        else form.emplace_back(name, value);
+    }
+    return form;
+}
+
+fields without(fields form, const std::vector<std::string>& names) {
+    std::erase_if(form, [&](const auto& f) { return std::find(names.begin(), names.end(), f.first) != names.end(); });
+    return form;
+}
+
+// The hidden fields of a page, as a browser would post them back.
+fields hidden_fields(const std::string& page) {
+    const std::string open = "<input type=hidden name=\"", middle = "\" value=\"";
+    fields out;
+    for (size_t at = page.find(open); at != std::string::npos; at = page.find(open, at + 1)) {
+        size_t name = at + open.size(), value = page.find(middle, name);
+        if (value == std::string::npos) break;
+        size_t end = page.find("\">", value + middle.size());
+        out.emplace_back(page.substr(name, value - name), page.substr(value + middle.size(), end - value - middle.size()));
+    }
+    return out;
+}
+
+// An export file as the export utility writes it: the exporting user SYSTEM,
+// then each schema's CONNECT line and its tables in file order.
+std::string export_file(const std::vector<std::pair<std::string, std::vector<std::string>>>& schemas) {
+    std::string text = "VANTOR EXPORT FILE 1\nDSYSTEM\n-- crafted\n";
+    for (const auto& [owner, tables] : schemas) {
+        text += "CONNECT " + owner + "\n";
+        for (const auto& table : tables) text += "CREATE TABLE \"" + table + "\" (\"ID\" NUMBER)\n";
+    }
+    return text;
+}
+
+// Twelve tables of SALES, written so that the scan's index i is table Ti.
+std::string twelve_tables() {
+    std::vector<std::string> tables;
+    for (int i = 11; i >= 0; --i) tables.push_back("T" + std::to_string(i));
+    return export_file({{"SALES", tables}});
+}
+
+// A home of its own that shares the test home's instance and catalogue, with
+// the export files given and a probe in the utility's place: it reports how
+// it was started and what the parameter file holds, so the file can be read
+// although the tool removes it. Without a probe the home has no utility.
+class probe_home {
+public:
+    explicit probe_home(const std::map<std::string, std::string>& exports, bool with_probe = true) {
+        char pattern[] = "/tmp/kvi-home.XXXXXX";
+        path_ = mkdtemp(pattern);
+        fs::create_symlink(test_home() + "/kv", path_ + "/kv");
+        fs::create_symlink(test_home() + "/dbs", path_ + "/dbs");
+        fs::create_directories(path_ + "/bin");
+        fs::create_directories(path_ + "/export");
+        for (const auto& [name, text] : exports) std::ofstream(path_ + "/export/" + name, std::ios::binary) << text;
+        if (!with_probe) return;
+        std::ofstream(path_ + "/bin/dbload") << "#!/bin/sh\n"
+                                                "file=${1#PARFILE=}\n"
+                                                "echo \"argument: $1\" >&2\n"
+                                                "echo \"arguments: $#\" >&2\n"
+                                                "echo \"directory: $(pwd)\" >&2\n"
+                                                "echo \"mode: $(stat -c %a \"$file\")\" >&2\n"
+                                                "echo '--' >&2\n"
+                                                "cat \"$file\" >&2\n";
+        fs::permissions(path_ + "/bin/dbload", fs::perms::owner_all);
+    }
+    // The demo's own export file, written by the export utility.
+    probe_home() : probe_home({{"expdat.dmp", demo_export()}}) {}
+    ~probe_home() { fs::remove_all(path_); }
+    probe_home(const probe_home&) = delete;
+    probe_home& operator=(const probe_home&) = delete;
+    const std::string& path() const { return path_; }
+
+    static std::string demo_export() {
+        std::ifstream file(test_home() + "/export/expdat.dmp", std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    }
+
+private:
+    std::string path_;
+};
+
+// What the probe reported: its lines before "--", then the file's lines.
+struct probe_report {
+    std::vector<std::string> about;
+    std::vector<std::string> lines;
+};
+
+probe_report read_probe(const std::string& page) {
+    probe_report report;
+    size_t start = page.find("<pre>"), end = page.find("</pre>");
+    if (start == std::string::npos || end == std::string::npos) return report;
+    std::istringstream text(page.substr(start + 5, end - start - 5));
+    bool in_file = false;
+    for (std::string line; std::getline(text, line);) {
+        if (line == "--") in_file = true;
+        else (in_file ? report.lines : report.about).push_back(line);
+    }
+    return report;
+}
+
+std::vector<std::string> parameter_files(const std::string& home) {
+    std::vector<std::string> out;
+    for (const auto& entry : fs::directory_iterator(home + "/export"))
+        if (entry.path().filename().string().rfind("imppar", 0) == 0) out.push_back(entry.path());
+    return out;
+}
+
+// The check boxes a list page shows, by name.
+std::vector<std::string> boxes(const std::string& page, const std::string& prefix) {
+    std::vector<std::string> out;
+    const std::string open = "<input type=checkbox name=\"" + prefix;
+    for (size_t at = page.find(open); at != std::string::npos; at = page.find(open, at + 1)) {
+        size_t name = at + open.size() - prefix.size();
+        out.push_back(page.substr(name, page.find('"', name) - name));
+    }
+    return out;
+}
+
+// The rows of an instance query, one a line.
+std::string query(const std::string& statement) {
+    cgi_result r = run_cgi(test_home() + "/bin/vdbadm", {"vdbadm", "--home", test_home(), "sql", "PROD", "system/demo", statement}, {});
+    return r.page + r.errors;
+}
+
+}  // namespace
+
+// The instance back as the demo left it, whatever a test did to it.
+class Import : public testing::Test {
+protected:
+    void TearDown() override { vdbadm({"start", "PROD"}); }
+};
+
+TEST_F(Import, FirstPageOffersTheExportDirectoryAndTheWholeFile) {
+    // A request without a page counter starts the chain, whatever it carries:
+    // nothing is read or run.
+    for (const fields& form : {fields{}, fields{{"KVISUBMIT", "Import"}, {"KVISELECTOPTS", "Tables"}}}) {
+        probe_home home({{"expdat.dmp", "not read"}, {"older.dmp", "not read"}});
+        fs::create_directories(home.path() + "/export/subdirectory");
+        cgi_result r = post(form, home.path());
+        EXPECT_EQ(r.exit_code, 0);
+        const std::string& h = home.path();
+        EXPECT_EQ(form_of(r.page),
+                  FORM_OPENING +
+                      "<img src=/PROD/kv/pics/kvi.gif border=0 USEMAP=\"#kve.map\">\n"
+                      "<MAP NAME=kve.map>\n"
+                      "<AREA SHAPE=RECT COORDS=\"0,0,85,20\" HREF=\"http://dbhost:8080/PROD-bin/nph-kvi\">\n"
+                      "<AREA SHAPE=RECT COORDS=\"86,0,165,20\" HREF=\"http://dbhost:8080/PROD-bin/nph-kve\">\n"
+                      "</MAP>\n"
+                      "<p><p><table><tr><td>\n"
+                      "Export file:</td><td><pre> </pre></td><td><select name=\"KVIEXPFILE\">\n"
+                      "<option selected>expdat.dmp\n"
+                      "<option>older.dmp\n"
+                      "</select></td></tr></table><hr>\n"
+                      "<br>Choose the scope:<br>\n"
+                      "<table><tr><td>\n"
+                      "<input type=radio name=\"KVISELECTOPTS\" value=\"Tables\">Tables\n"
+                      "</td></tr><tr><td>\n"
+                      "<input type=radio name=\"KVISELECTOPTS\" value=\"Users\">Users\n"
+                      "</td></tr><tr><td>\n"
+                      "<input type=radio name=\"KVISELECTOPTS\" value=\"Whole file\" checked>Whole file\n"
+                      "</td></tr></table>\n"
+                      "<input type=submit name=\"KVISUBMIT\" value=\"Apply Scope\">\n"
+                      "<hr><br>\n"
+                      "Everything in the chosen export file will be imported.<br>\n"
+                      "<i>Tables that already exist are reported as errors unless Ignore creation errors is checked.</i>\n"
+                      "<br><br><hr><br>\n"
+                      "Import these object types:<br>\n"
+                      "<table><tr><td>\n"
+                      "<input type=checkbox name=\"KVIGRANTSCB\" checked>Grants\n"
+                      "</td><td><pre>       </pre></td><td>\n"
+                      "<input type=checkbox name=\"KVIINDEXESCB\" checked>Indexes\n"
+                      "</td></tr><tr><td>\n"
+                      "<input type=checkbox name=\"KVIROWSCB\" checked>Rows\n"
+                      "</td><td></td><td>\n"
+                      "</td></tr></table>\n"
+                      "<input type=hidden name=\"KVIRECLEN\" value=\"1024\">\n"
+                      "<input type=hidden name=\"KVIBUFSIZ\" value=\"4096\">\n"
+                      "<input type=hidden name=\"KVILOGFILENAME\" value=\"" + h + "/export/export.log\">\n"
+                      "<input type=hidden name=\"KVIINDEXFILENAME\" value=\"" + h + "/export/index.sql\">\n"
+                      "<input type=hidden name=\"KVIINCTYPE\" value=\"None\">\n"
+                      "<hr><table><tr><td>\n"
+                      "<input type=submit name=\"KVISUBMIT\" value=\"Import\"></td>\n"
+                      "<td><pre> </pre></td><td>\n"
+                      "<input type=submit name=\"KVISUBMIT\" value=\"Advanced Options\">\n"
+                      "</td></tr></table>\n"
+                      "<input type=hidden name=\"KVIINSTANCE\" value=\"1\">\n"
+                      "</form>\n");
+        EXPECT_TRUE(has_page_bottom(r.page));
+        EXPECT_FALSE(contains(r.page, "argument:")) << "nothing is imported from a first request";
+    }
+    // Without the default file no entry is marked.
+    probe_home other(std::map<std::string, std::string>{{"other.dmp", ""}});
+    cgi_result r = post({}, other.path());
+    EXPECT_TRUE(contains(r.page, "<select name=\"KVIEXPFILE\">\n<option>other.dmp\n</select>")) << r.page;
+}
+
+TEST_F(Import, ExportDirectoryWithoutFilesEndsTheRequestBeforeTheBody) {
+    struct row {
+        const char* what;
+        bool subdirectory_only;
+        bool remove_directory;
+        fields form;
+    } rows[] = {
+        {"empty, first page", false, false, {}},
+        {"only a subdirectory, first page", true, false, {}},
+        {"no export directory, first page", false, true, {}},
+        {"empty, selection page", false, false, {{"KVIINSTANCE", "1"}, {"KVISUBMIT", "Apply Scope"}}},
+    };
+    for (const row& row : rows) {
+        SCOPED_TRACE(row.what);
+        probe_home home(std::map<std::string, std::string>{});
+        if (row.subdirectory_only) fs::create_directories(home.path() + "/export/old");
+        if (row.remove_directory) fs::remove_all(home.path() + "/export");
+        cgi_result r = post(row.form, home.path());
+        EXPECT_EQ(r.exit_code, 3);
+        EXPECT_TRUE(contains(r.page, FORM_OPENING + "<H3>KVI-5026:</H3>")) << r.page;
+        EXPECT_FALSE(contains(r.page, help_link(5026)));
+        EXPECT_FALSE(has_page_bottom(r.page));
+    }
+}
+
+TEST_F(Import, RefusalsEndThePageWithTheirBlockAndRunNothing) {
+    const std::string tables = "Tables", users = "Users";
+    struct row {
+        fields change;
+        std::vector<std::string> drop;
+        int number;
+        bool help;
+    } rows[] = {
+        {{{"KVISUBMIT", "Apply Scope"}, {"KVIRECLEN", ""}}, {}, 5021, true},
+        {{{"KVISUBMIT", "Apply Scope"}, {"KVIBUFSIZ", "0"}}, {}, 5022, true},
+        {{{"KVISUBMIT", "Import"}, {"KVIBUFSIZ", "10000"}}, {}, 5022, true},
+        {{{"KVISUBMIT", "Advanced Options"}}, {"KVIRECLEN"}, 5021, true},
+        {{{"KVISUBMIT", "Import"}, {"KVILOGFILE", "on"}, {"KVILOGFILENAME", "/nonexistent/dir/x.log"}}, {}, 4059, false},
+        {{{"KVISUBMIT", "Import"}, {"KVIINDEXFILE", "on"}, {"KVIINDEXFILENAME", "/nonexistent/dir/i.sql"}}, {}, 5028, false},
+        {{{"KVISUBMIT", "Import"}, {"KVISELECTOPTS", tables}, {"T0", "ORDERS"}, {"KVIINCTYPE", "System"}}, {}, 5029, false},
+        {{{"KVISUBMIT", "Import"}, {"KVISELECTOPTS", users}, {"U0", "SALES"}, {"KVIINCTYPE", "Restore"}}, {}, 5029, false},
+        // One owner's tables can go to one target user per run.
+        {{{"KVISUBMIT", "Import"}, {"KVISELECTOPTS", tables}, {"T0", "ORDERS"}, {"DT0", "ADAM"}, {"T2", "CUSTOMERS"},
+          {"DT2", "EVE"}},
+         {},
+         5030,
+         false},
+        // Boxes of another list page are not carried: only this page's count.
+        {{{"KVISUBMIT", "Import"}, {"KVISELECTOPTS", tables}, {"U0", "SALES"}, {"T6", "beyond the file"}}, {}, 4064, false},
+        {{{"KVISUBMIT", "Import"}, {"KVISELECTOPTS", users}, {"T0", "ORDERS"}}, {}, 4065, false},
+        // A value that would add a line of its own to the parameter file.
+        {{{"KVISUBMIT", "Import"}, {"KVILOGFILENAME", "/tmp/x.log\nFULL=Y"}}, {}, 4059, false},
+        {{{"KVISUBMIT", "Import"}, {"KVISELECTOPTS", tables}, {"T0", "ORDERS\nFULL=Y"}}, {}, 4064, false},
+        {{{"KVISUBMIT", "Import"}, {"KVISELECTOPTS", tables}, {"T0", "ORDERS"}, {"DT0", "ADAM\rFULL=Y"}}, {}, 4064, false},
+        {{{"KVISUBMIT", "Import"}, {"KVISELECTOPTS", users}, {"U1", "HR"}, {"DU1", "EVE\nFULL=Y"}}, {}, 4065, false},
+        // The export file is a plain name of the export directory, and one
+        // that can be read, with tables in it.
+        {{{"KVISUBMIT", "Import"}, {"KVIEXPFILE", "../kv/key"}}, {}, 1011, true},
+        {{{"KVISUBMIT", "Apply Scope"}, {"KVIEXPFILE", "/etc/passwd"}}, {}, 1011, true},
+        {{{"KVISUBMIT", "Advanced Options"}, {"KVIEXPFILE", ".."}}, {}, 1011, true},
+        {{{"KVISUBMIT", "Reset Defaults"}, {"KVIEXPFILE", "/work/x.dmp"}}, {}, 1011, true},
+        {{{"KVISUBMIT", "Import"}, {"KVIEXPFILE", "expdat.dmp\nFULL=Y"}}, {}, 1011, true},
+        {{{"KVISUBMIT", "Import"}}, {"KVIEXPFILE"}, 1011, true},
+        {{{"KVISUBMIT", "Import"}, {"KVIEXPFILE", "missing.dmp"}}, {}, 1011, true},
+        {{{"KVISUBMIT", "Apply Scope"}, {"KVIEXPFILE", "one-line.dmp"}}, {}, 1011, true},
+        {{{"KVISUBMIT", "Import"}, {"KVIEXPFILE", "no-tables.dmp"}}, {}, 5027, false},
+        {{{"KVISUBMIT", "Apply Scope"}, {"KVIEXPFILE", "no-tables.dmp"}}, {}, 5027, false},
+        {{{"KVISUBMIT", "Advanced Options"}, {"KVIEXPFILE", "no-tables.dmp"}}, {}, 5027, false},
+    };
+    for (const row& row : rows) {
+        probe_home home({{"expdat.dmp", probe_home::demo_export()},
+                         {"one-line.dmp", "VANTOR EXPORT FILE 1\n"},
+                         {"no-tables.dmp", export_file({{"SALES", {}}})}});
+        fields form = without(with(first_page_fields(home.path()), row.change), row.drop);
+        SCOPED_TRACE(form_body(form));
+        cgi_result r = post(form, home.path());
+        EXPECT_EQ(r.exit_code, 3);
+        EXPECT_TRUE(contains(r.page, error_block(row.number))) << r.page;
+        EXPECT_EQ(contains(r.page, help_link(row.number)), row.help);
+        EXPECT_FALSE(has_page_bottom(r.page));
+        EXPECT_FALSE(contains(r.page, "argument:")) << "the utility never started";
+        EXPECT_EQ(parameter_files(home.path()), std::vector<std::string>{});
+    }
+}
+
+TEST_F(Import, ButtonsAndScopesLeadToTheirPages) {
+    struct row {
+        fields form;
+        const char* page_mark;  // a line only that page has
+        const char* next_counter;
+    } rows[] = {
+        {{{"KVISUBMIT", "Accept Options"}}, "<hr><br>\nEverything in the chosen export file", "2"},
+        // A button this tool does not have, or none: the selection page.
+        {{{"KVISUBMIT", "Drop Database"}}, "<hr><br>\nEverything in the chosen export file", "2"},
+        {{}, "<hr><br>\nEverything in the chosen export file", "2"},
+        {{{"KVISUBMIT", "Advanced Options"}}, "value=\"Reset Defaults\">", "2"},
+        // An unknown scope keeps the record's: the table list.
+        {{{"KVISUBMIT", "Apply Scope"}, {"KVISELECTOPTS", "Everything"}}, "<br><hr>\nTables:<br>\n", "2"},
+        {{{"KVISUBMIT", "Apply Scope"}, {"KVISELECTOPTS", "Users"}}, "<br><hr>\nUsers:<br>\n", "2"},
+        // Only zero against non-zero matters, and it never wraps to zero.
+        {{{"KVISUBMIT", "Apply Scope"}, {"KVIINSTANCE", "2147483647"}}, "Everything in the chosen", "2147483647"},
+        {{{"KVISUBMIT", "Apply Scope"}, {"KVIINSTANCE", "-1"}}, "Everything in the chosen", "1"},
+    };
+    probe_home home;
+    for (const row& row : rows) {
+        fields form = with(first_page_fields(home.path()), row.form);
+        SCOPED_TRACE(form_body(form));
+        cgi_result r = post(form, home.path());
+        EXPECT_EQ(r.exit_code, 0) << r.page;
+        EXPECT_TRUE(contains(r.page, row.page_mark)) << r.page;
+        EXPECT_TRUE(contains(r.page, std::string("name=\"KVIINSTANCE\" value=\"") + row.next_counter + "\""));
+    }
+}
+
+TEST_F(Import, ListsArePagedFiveAtATime) {
+    struct row {
+        const char* scope;
+        fields buttons;
+        std::vector<std::string> shown;
+        const char* more;  // the more-button's hidden position, or none
+    } rows[] = {
+        {"Tables", {{"KVISUBMIT", "Apply Scope"}}, {"T0", "T1", "T2", "T3", "T4"}, "KVIMORET\" value=\"5\""},
+        {"Tables", {{"KVISUBMIT", "More Tables"}, {"KVIMORET", "5"}}, {"T5", "T6", "T7", "T8", "T9"}, "KVIMORET\" value=\"10\""},
+        {"Tables", {{"KVISUBMIT", "More Tables"}, {"KVIMORET", "10"}}, {"T10", "T11"}, nullptr},
+        // The position is read only with its more-button.
+        {"Tables", {{"KVISUBMIT", "Apply Scope"}, {"KVIMORET", "10"}}, {"T0", "T1", "T2", "T3", "T4"}, "KVIMORET\" value=\"5\""},
+        {"Tables", {{"KVISUBMIT", "Reset List"}, {"KVIMORET", "10"}}, {"T0", "T1", "T2", "T3", "T4"}, "KVIMORET\" value=\"5\""},
+        // A position outside the list, posted by hand, lists from the start.
+        {"Tables", {{"KVISUBMIT", "More Tables"}, {"KVIMORET", "12"}}, {"T0", "T1", "T2", "T3", "T4"}, "KVIMORET\" value=\"5\""},
+        {"Tables", {{"KVISUBMIT", "More Tables"}, {"KVIMORET", "-3"}}, {"T0", "T1", "T2", "T3", "T4"}, "KVIMORET\" value=\"5\""},
+        // Seven users: the six schemas in reverse order, the exporting user last.
+        {"Users", {{"KVISUBMIT", "Apply Scope"}}, {"U0", "U1", "U2", "U3", "U4"}, "KVIMOREU\" value=\"5\""},
+        {"Users", {{"KVISUBMIT", "More Users"}, {"KVIMOREU", "5"}}, {"U5", "U6"}, nullptr},
+    };
+    std::vector<std::pair<std::string, std::vector<std::string>>> schemas;
+    for (const char* owner : {"A", "B", "C", "D", "E", "F"}) schemas.push_back({owner, {std::string(owner) + "X"}});
+    probe_home home({{"expdat.dmp", twelve_tables()}, {"six.dmp", export_file(schemas)}});
+    for (const row& row : rows) {
+        fields form = with(first_page_fields(home.path(), row.scope), row.buttons);
+        if (std::string(row.scope) == "Users") form = with(form, {{"KVIEXPFILE", "six.dmp"}});
+        SCOPED_TRACE(form_body(form));
+        cgi_result r = post(form, home.path());
+        EXPECT_EQ(r.exit_code, 0) << r.page;
+        std::string page = form_of(r.page);
+        EXPECT_EQ(boxes(page, row.scope[0] == 'T' ? "T" : "U"), row.shown);
+        if (row.more) {
+            EXPECT_TRUE(contains(page, row.more)) << page;
+        }
+        EXPECT_EQ(count(page, "value=\"More "), row.more ? 1u : 0u) << page;
+        EXPECT_EQ(count(page, "<input type=submit name=\"KVISUBMIT\" value=\"Reset List\">\n"), 1u);
+    }
+    // The list block as a whole: the box, the target list with the owner first
+    // and every other user of the database, the table name.
+    cgi_result r = post(with(first_page_fields(home.path(), "Tables"),
+                             {{"KVISUBMIT", "More Tables"}, {"KVIMORET", "10"}}),
+                        home.path());
+    EXPECT_TRUE(contains(r.page,
+                         "<br><hr>\n"
+                         "Tables:<br>\n"
+                         "<p><p><p>\n"
+                         "<input type=checkbox name=\"T10\" value=\"T10\">\n"
+                         "<select name=\"DT10\"><option selected>SALES\n"
+                         "<option>ADAM\n<option>EVE\n<option>HR\n<option>SYSTEM\n"
+                         "</select>.T10<br>\n"
+                         "<input type=checkbox name=\"T11\" value=\"T11\">\n"
+                         "<select name=\"DT11\"><option selected>SALES\n"
+                         "<option>ADAM\n<option>EVE\n<option>HR\n<option>SYSTEM\n"
+                         "</select>.T11<br>\n"
+                         "<table><tr><td>\n"
+                         "<input type=submit name=\"KVISUBMIT\" value=\"Reset List\">\n"
+                         "</td></tr></table>\n"
+                         "<br><br><hr><br>\n"))
+        << r.page;
+}
+
+TEST_F(Import, TargetUsersAreCarriedUntilTheListIsReset) {
+    // Table 3 belongs to SALES; the users page lists B, A and SYSTEM. A is no
+    // user of the database, yet offered as the default of its own entry.
+    const std::string DT3_ADAM = "<select name=\"DT3\"><option selected>ADAM\n<option>EVE\n<option>HR\n<option>SALES\n";
+    const std::string DT3_OWNER = "<select name=\"DT3\"><option selected>SALES\n<option>ADAM\n";
+    const std::string DT3_EVE = "<select name=\"DT3\"><option selected>EVE\n<option>ADAM\n<option>HR\n";
+    struct row {
+        const char* what;
+        const char* scope;
+        fields posted;
+        std::string shown;                    // part of the list block
+        std::vector<std::string> carried;     // HDT and HDU fields, in order
+    } rows[] = {
+        {"a target other than the owner is shown first and carried", "Tables", {{"DT3", "ADAM"}}, DT3_ADAM,
+         {"HDT3=ADAM"}},
+        {"the owner itself is no choice", "Tables", {{"DT3", "SALES"}}, DT3_OWNER, {}},
+        {"a carried target stands while the page's choice is the owner", "Tables",
+         {{"DT3", "SALES"}, {"HDT3", "EVE"}}, DT3_EVE, {"HDT3=EVE"}},
+        {"this page's choice wins over the carried one", "Tables", {{"DT3", "ADAM"}, {"HDT3", "EVE"}}, DT3_ADAM,
+         {"HDT3=ADAM"}},
+        {"a target carried from another page stays", "Tables", {{"HDT7", "EVE"}, {"HDU1", "HR"}}, DT3_OWNER,
+         {"HDT7=EVE", "HDU1=HR"}},
+        {"the reset drops the tables' targets, not the users'", "Tables",
+         {{"KVISUBMIT", "Reset List"}, {"DT3", "ADAM"}, {"HDT7", "EVE"}, {"HDU1", "HR"}}, DT3_OWNER, {"HDU1=HR"}},
+        {"a user's target", "Users", {{"DU1", "ADAM"}},
+         "<select name=\"DU1\"><option selected>ADAM\n<option>EVE\n<option>HR\n<option>SALES\n<option>SYSTEM\n"
+         "</select><br>\n",
+         {"HDU1=ADAM"}},
+        {"the reset on the users page drops the users' targets", "Users",
+         {{"KVISUBMIT", "Reset List"}, {"DU1", "ADAM"}, {"HDU1", "EVE"}, {"HDT1", "EVE"}},
+         "<input type=checkbox name=\"U1\" value=\"A\">\n"
+         "<select name=\"DU1\"><option selected>A\n<option>ADAM\n<option>EVE\n<option>HR\n<option>SALES\n"
+         "<option>SYSTEM\n</select><br>\n",
+         {"HDT1=EVE"}},
+    };
+    probe_home home({{"expdat.dmp", twelve_tables()}, {"ab.dmp", export_file({{"A", {"X"}}, {"B", {"Y"}}})}});
+    for (const row& row : rows) {
+        SCOPED_TRACE(row.what);
+        fields form = with(with(first_page_fields(home.path(), row.scope), {{"KVISUBMIT", "Apply Scope"}}), row.posted);
+        if (std::string(row.scope) == "Users") form = with(form, {{"KVIEXPFILE", "ab.dmp"}});
+        cgi_result r = post(form, home.path());
+        EXPECT_EQ(r.exit_code, 0) << r.page;
+        std::string page = form_of(r.page);
+        EXPECT_TRUE(contains(page, row.shown)) << page;
+        std::vector<std::string> carried;
+        for (const auto& [name, value] : hidden_fields(page))
+            if (name.rfind("HD", 0) == 0) carried.push_back(name + "=" + value);
+        EXPECT_EQ(carried, row.carried);
+    }
+}
+
+TEST_F(Import, AdvancedPageShowsThePostedOrTheDefaultOptions) {
+    probe_home home;
+    const std::string& h = home.path();
+    // Reached from a users page: the targets chosen there travel on.
+    fields posted = with(first_page_fields(h, "Users"),
+                         {{"KVIINSTANCE", "2"}, {"KVIRECLEN", "512"}, {"KVIBUFSIZ", "64"}, {"KVILOGFILE", "on"},
+                          {"KVIINCTYPE", "Restore"}, {"KVICOMMIT", "on"}, {"KVIIGNORE", "on"}, {"DU1", "ADAM"}});
+    posted = without(posted, {"KVIINDEXESCB"});
+    const std::string carried =
+        "<input type=hidden name=\"KVIEXPFILE\" value=\"expdat.dmp\">\n"
+        "<input type=hidden name=\"KVIGRANTSCB\" value=\"1\">\n"
+        "<input type=hidden name=\"KVIROWSCB\" value=\"1\">\n"
+        "<input type=hidden name=\"KVISELECTOPTS\" value=\"Users\">\n"
+        "<input type=hidden name=\"HDU1\" value=\"ADAM\">\n"
+        "<input type=hidden name=\"KVIINSTANCE\" value=\"3\">\n"
+        "</form>\n";
+    struct row {
+        const char* button;
+        std::string block;
+    } rows[] = {
+        {"Advanced Options",
+         "<input type=text name=\"KVIRECLEN\" size=4 value=\"512\">bytes\n"
+         "</td></tr><tr><td>Buffer size</td><td></td><td>\n"
+         "<input type=text name=\"KVIBUFSIZ\" size=4 value=\"64\">bytes</td></tr>\n"
+         "<tr><td><input type=checkbox name=\"KVILOGFILE\" checked>Write a log file</td><td></td><td>\n"
+         "<input type=text name=\"KVILOGFILENAME\" size=40 value=\"" + h + "/export/export.log\">\n"
+         "</td></tr></table>\n"
+         "<br>Incremental type:\n"
+         "<br><input type=radio name=\"KVIINCTYPE\" value=\"None\">None\n"
+         "<input type=radio name=\"KVIINCTYPE\" value=\"System\">System\n"
+         "<input type=radio name=\"KVIINCTYPE\" value=\"Restore\" checked>Restore<br><br>\n"
+         "<input type=checkbox name=\"KVIINDEXFILE\">Write index statements to a file\n"
+         "<table><tr><td><pre>                   </pre></td><td>\n"
+         "<input type=text name=\"KVIINDEXFILENAME\" size=40 value=\"" + h + "/export/index.sql\">\n"
+         "</td></tr></table>\n"
+         "<br><input type=checkbox name=\"KVICOMMIT\" checked>Commit after each buffer<br>\n"
+         "<br><input type=checkbox name=\"KVIDESTROY\">Reuse existing data files<br>\n"
+         "<br><input type=checkbox name=\"KVIIGNORE\" checked>Ignore creation errors<br>\n"},
+        // The defaults keep the export file, the scope and the object types.
+        {"Reset Defaults",
+         "<input type=text name=\"KVIRECLEN\" size=4 value=\"1024\">bytes\n"
+         "</td></tr><tr><td>Buffer size</td><td></td><td>\n"
+         "<input type=text name=\"KVIBUFSIZ\" size=4 value=\"4096\">bytes</td></tr>\n"
+         "<tr><td><input type=checkbox name=\"KVILOGFILE\">Write a log file </td><td></td><td>\n"
+         "<input type=text name=\"KVILOGFILENAME\" size=40 value=\"" + h + "/export/export.log\">\n"
+         "</td></tr></table>\n"
+         "<br>Incremental type:\n"
+         "<br><input type=radio name=\"KVIINCTYPE\" value=\"None\" checked>None\n"
+         "<input type=radio name=\"KVIINCTYPE\" value=\"System\">System\n"
+         "<input type=radio name=\"KVIINCTYPE\" value=\"Restore\">Restore<br><br>\n"
+         "<input type=checkbox name=\"KVIINDEXFILE\">Write index statements to a file\n"
+         "<table><tr><td><pre>                   </pre></td><td>\n"
+         "<input type=text name=\"KVIINDEXFILENAME\" size=40 value=\"" + h + "/export/index.sql\">\n"
+         "</td></tr></table>\n"
+         "<br><input type=checkbox name=\"KVICOMMIT\">Commit after each buffer<br>\n"
+         "<br><input type=checkbox name=\"KVIDESTROY\">Reuse existing data files<br>\n"
+         "<br><input type=checkbox name=\"KVIIGNORE\">Ignore creation errors<br>\n"},
+    };
+    for (const row& row : rows) {
+        SCOPED_TRACE(row.button);
+        cgi_result r = post(with(posted, {{"KVISUBMIT", row.button}}), h);
+        EXPECT_EQ(r.exit_code, 0) << r.page;
+        EXPECT_EQ(form_of(r.page), FORM_OPENING +
+                                       "<p><p><table><tr>\n"
+                                       "<td>Record length</td><td><pre> </pre></td><td>\n" +
+                                       row.block +
+                                       "<p><p><p><table><tr><td>\n"
+                                       "<input type=submit name=\"KVISUBMIT\" value=\"Accept Options\">\n"
+                                       "</td><td><pre> </pre></td><td>\n"
+                                       "<input type=submit name=\"KVISUBMIT\" value=\"Reset Defaults\">\n"
+                                       "</td></tr></table>\n" +
+                                       carried);
+        EXPECT_TRUE(has_page_bottom(r.page));
+    }
+
+    // Accepting the options returns to the users page from its first entry,
+    // the target chosen before still shown.
+    cgi_result advanced = post(with(posted, {{"KVISUBMIT", "Advanced Options"}}), h);
+    fields back = hidden_fields(form_of(advanced.page));
+    back.emplace_back("KVIRECLEN", "512");
+    back.emplace_back("KVIBUFSIZ", "64");
+    back.emplace_back("KVISUBMIT", "Accept Options");
+    cgi_result r = post(back, h);
+    EXPECT_EQ(r.exit_code, 0) << r.page;
+    EXPECT_EQ(boxes(r.page, "U"), (std::vector<std::string>{"U0", "U1", "U2"}));
+    EXPECT_TRUE(contains(r.page, "<select name=\"DU1\"><option selected>ADAM\n")) << r.page;
+    EXPECT_TRUE(contains(r.page, "<input type=hidden name=\"KVIRECLEN\" value=\"512\">\n"));
+}
+
+TEST_F(Import, ParameterFileHoldsExactlyTheChosenLines) {
+    // The demo's export file: tables 0 to 3 are SALES's ORDERS, PRODUCTS,
+    // CUSTOMERS and REGIONS, 4 and 5 HR's STAFF and DEPARTMENTS; the users
+    // SALES, HR, SYSTEM.
+    const std::string tables = "Tables", users = "Users";
+    struct row {
+        fields change;
+        std::vector<std::string> drop;
+        std::vector<std::string> lines;  // after the login and FILE= lines
+    } rows[] = {
+        {{}, {}, {"BUFFER=4096", "RECORDLENGTH=1024", "FULL=Y"}},
+        {{{"KVILOGFILE", "on"}, {"KVIINDEXFILE", "on"}, {"KVICOMMIT", "on"}, {"KVIDESTROY", "on"}, {"KVIIGNORE", "on"}},
+         {"KVIGRANTSCB", "KVIINDEXESCB", "KVIROWSCB"},
+         {"LOG=@/export/export.log", "INDEXFILE=@/export/index.sql", "BUFFER=4096", "RECORDLENGTH=1024", "COMMIT=Y",
+          "GRANTS=N", "INDEXES=N", "ROWS=N", "DESTROY=Y", "IGNORE=Y", "FULL=Y"}},
+        {{{"KVIINCTYPE", "System"}, {"KVIBUFSIZ", "9999"}}, {}, {"BUFFER=9999", "RECORDLENGTH=1024", "INCTYPE=SYSTEM", "FULL=Y"}},
+        {{{"KVIINCTYPE", "Restore"}}, {}, {"BUFFER=4096", "RECORDLENGTH=1024", "INCTYPE=RESTORE", "FULL=Y"}},
+        {{{"KVISELECTOPTS", tables}, {"T0", "ORDERS"}, {"DT0", "ADAM"}, {"T2", "CUSTOMERS"}, {"DT2", "ADAM"}, {"DT1", "HR"}},
+         {},
+         {"BUFFER=4096", "RECORDLENGTH=1024", "FROMUSER=(", "SALES)", "TOUSER=(", "ADAM)", "TABLES=(", "ORDERS,",
+          "CUSTOMERS)"}},
+        // Two owners into one user: each source keeps its partner.
+        {{{"KVISELECTOPTS", tables}, {"T0", "ORDERS"}, {"DT0", "EVE"}, {"T4", "STAFF"}, {"DT4", "EVE"}, {"T3", "REGIONS"},
+          {"DT3", "EVE"}},
+         {},
+         {"BUFFER=4096", "RECORDLENGTH=1024", "FROMUSER=(", "SALES,", "HR)", "TOUSER=(", "EVE,", "EVE)", "TABLES=(",
+          "ORDERS,", "REGIONS,", "STAFF)"}},
+        {{{"KVISELECTOPTS", tables}, {"T0", "ORDERS"}, {"DT0", "SALES"}, {"T3", "REGIONS"}, {"DT3", "SALES"},
+          {"T4", "STAFF"}, {"DT4", "HR"}},
+         {},
+         {"BUFFER=4096", "RECORDLENGTH=1024", "FROMUSER=(", "SALES,", "HR)", "TOUSER=(", "SALES,", "HR)", "TABLES=(",
+          "ORDERS,", "REGIONS,", "STAFF)"}},
+        // A checked box posted without its target user goes to the default.
+        {{{"KVISELECTOPTS", tables}, {"T5", "DEPARTMENTS"}},
+         {},
+         {"BUFFER=4096", "RECORDLENGTH=1024", "FROMUSER=(", "HR)", "TOUSER=(", "HR)", "TABLES=(", "DEPARTMENTS)"}},
+        {{{"KVISELECTOPTS", users}, {"U1", "HR"}}, {}, {"BUFFER=4096", "RECORDLENGTH=1024", "FROMUSER=(", "HR)", "TOUSER=(", "HR)"}},
+        {{{"KVISELECTOPTS", users}, {"U0", "SALES"}, {"DU0", "ADAM"}, {"U2", "SYSTEM"}, {"DU2", "EVE"}},
+         {},
+         {"BUFFER=4096", "RECORDLENGTH=1024", "FROMUSER=(", "SALES,", "SYSTEM)", "TOUSER=(", "ADAM,", "EVE)"}},
+        // One table name under two owners is named once.
+        {{{"KVIEXPFILE", "twins.dmp"}, {"KVISELECTOPTS", tables}, {"T0", "T"}, {"T1", "T"}},
+         {},
+         {"BUFFER=4096", "RECORDLENGTH=1024", "FROMUSER=(", "B,", "A)", "TOUSER=(", "B,", "A)", "TABLES=(", "T)"}},
+    };
+    for (const row& row : rows) {
+        probe_home home({{"expdat.dmp", probe_home::demo_export()},
+                         {"twins.dmp", export_file({{"A", {"T"}}, {"B", {"T"}}})}});
+        const std::string& h = home.path();
+        fields form = without(with(first_page_fields(h), row.change), row.drop);
+        form = with(form, {{"KVISUBMIT", "Import"}});
+        SCOPED_TRACE(form_body(form));
+        cgi_result r = post(form, h);
+        EXPECT_EQ(r.exit_code, 0) << r.page;
+        probe_report probe = read_probe(r.page);
+        std::string file = std::find_if(form.begin(), form.end(), [](const auto& f) { return f.first == "KVIEXPFILE"; })->second;
+        std::vector<std::string> expected = {"system/demo", "FILE=" + h + "/export/" + file};
+        for (std::string line : row.lines) {
+            if (line.find('@') != std::string::npos) line.replace(line.find('@'), 1, h);
+            expected.push_back(line);
+        }
+        EXPECT_EQ(probe.lines, expected);
+        // Started without a shell, in the home, with the file readable by its owner only.
+        ASSERT_EQ(probe.about.size(), 4u) << r.page;
+        std::string argument = "argument: PARFILE=" + h + "/export/imppar";
+        EXPECT_EQ(probe.about[0].rfind(argument, 0), 0u) << probe.about[0];
+        EXPECT_TRUE(probe.about[0].size() > argument.size() &&
+                    probe.about[0].find_first_not_of("0123456789", argument.size()) == std::string::npos)
+            << probe.about[0];
+        EXPECT_EQ(probe.about[1], "arguments: 1");
+        EXPECT_EQ(probe.about[2], "directory: " + h);
+        EXPECT_EQ(probe.about[3], "mode: 400");
+        EXPECT_EQ(parameter_files(h), std::vector<std::string>{});
+        EXPECT_TRUE(contains(r.page, FORM_OPENING + "<p><p><p>\n<pre>argument:")) << r.page;
+        EXPECT_TRUE(contains(r.page, "</pre>\n</form>\n<hr width=100%>")) << r.page;
+    }
+}
+
+TEST_F(Import, UtilityThatCannotStartIsReportedInsideThePage) {
+    probe_home home({{"expdat.dmp", probe_home::demo_export()}}, false);
+    cgi_result r = post(with(first_page_fields(home.path()), {{"KVISUBMIT", "Import"}}), home.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(form_of(r.page), FORM_OPENING +
+                                   "<p><p><p>\n"
+                                   "<pre>Failed to communicate with import tool through pipe!\n</pre>\n"
+                                   "</form>\n");
+    EXPECT_TRUE(has_page_bottom(r.page));
+    EXPECT_EQ(parameter_files(home.path()), std::vector<std::string>{});
+}
+
+TEST_F(Import, TablesOfSalesAndHrAreImportedIntoAnotherUser) {
+    const std::string tables[] = {"PRODUCTS", "REGIONS", "DEPARTMENTS"};
+    for (const auto& table : tables) query("DROP TABLE ADAM." + table);
+    // PRODUCTS and REGIONS are SALES's tables 1 and 3 of the demo's export
+    // file, DEPARTMENTS HR's table 5: two owners into one user.
+    fields form = with(first_page_fields(test_home(), "Tables"),
+                       {{"KVISUBMIT", "Import"}, {"T1", "PRODUCTS"}, {"DT1", "ADAM"}, {"T3", "REGIONS"}, {"DT3", "ADAM"},
+                        {"T5", "DEPARTMENTS"}, {"DT5", "ADAM"}, {"DT0", "EVE"}, {"KVIIGNORE", "on"}});
+    cgi_result r = post(form);
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_TRUE(contains(r.page, "<pre>Connected to instance PROD as SYSTEM.\n")) << r.page;
+    for (const auto& table : tables)
+        EXPECT_TRUE(contains(r.page, ". . importing table " + table + " into ADAM ")) << r.page;
+    EXPECT_FALSE(contains(r.page, "ORDERS")) << "only the checked tables";
+    EXPECT_TRUE(contains(r.page, "Import terminated successfully.\n</pre>\n</form>\n"));
+    EXPECT_TRUE(has_page_bottom(r.page));
+    for (const auto& table : tables) {
+        std::string source = (table == "DEPARTMENTS" ? "HR." : "SALES.") + table;
+        EXPECT_EQ(query("SELECT COUNT(*) FROM ADAM." + table), query("SELECT COUNT(*) FROM " + source)) << table;
+        query("DROP TABLE ADAM." + table);
+    }
+    // The owners' own tables kept their rows: nothing was added to them.
+    EXPECT_EQ(query("SELECT COUNT(*) FROM SALES.REGIONS"), "8\n");
+    EXPECT_EQ(query("SELECT COUNT(*) FROM HR.DEPARTMENTS"), "6\n");
+    EXPECT_EQ(parameter_files(test_home()), std::vector<std::string>{});
+}
+
+TEST_F(Import, ValuesAreWrittenAsTextNeverAsMarkup) {
+    const std::string hostile = "\"><script>alert(1)</script>";
+    const std::string escaped = "&quot;&gt;&lt;script&gt;alert(1)&lt;/script&gt;";
+    struct row {
+        fields form;
+    } rows[] = {
+        {{{"KVISUBMIT", "Apply Scope"}, {"KVISELECTOPTS", "Tables"}, {"DT0", hostile}, {"HDT1", hostile},
+          {"KVILOGFILENAME", hostile}, {"KVIINCTYPE", hostile}}},
+        {{{"KVISUBMIT", "Apply Scope"}, {"KVISELECTOPTS", "Users"}, {"DU0", hostile}, {"KVIEXPFILE", "\"><script>"}}},
+        {{{"KVISUBMIT", "Advanced Options"}, {"KVISELECTOPTS", hostile}, {"KVILOGFILENAME", hostile},
+          {"KVIINDEXFILENAME", hostile}, {"HDU0", hostile}}},
+    };
+    // A file name and a table name of the export file are values too.
+    probe_home home({{"expdat.dmp", export_file({{"SALES", {"<script>x</script>"}}})},
+                     {"\"><script>", export_file({{"HR", {"T"}}})}});
+    for (const row& row : rows) {
+        fields form = with(first_page_fields(home.path()), row.form);
+        SCOPED_TRACE(form_body(form));
+        cgi_result r = post(form, home.path());
+        EXPECT_FALSE(contains(r.page, "<script>")) << r.page;
+        EXPECT_TRUE(contains(r.page, "&lt;script&gt;")) << r.page;
+    }
+    cgi_result r = post(with(first_page_fields(home.path(), "Tables"), {{"KVISUBMIT", "Apply Scope"}, {"DT0", hostile}}),
+                        home.path());
+    EXPECT_TRUE(contains(r.page, "<option>&quot;&gt;&lt;script&gt;\n")) << r.page;
+    EXPECT_TRUE(contains(r.page, "<select name=\"DT0\"><option selected>" + escaped + "\n")) << r.page;
+    EXPECT_TRUE(contains(r.page, "<input type=hidden name=\"HDT0\" value=\"" + escaped + "\">")) << r.page;
+    EXPECT_TRUE(contains(r.page, "value=\"&lt;script&gt;x&lt;/script&gt;\">")) << r.page;
+}
