@@ -17,60 +17,16 @@
 #include <gtest/gtest.h>
 
 #include "support/cgi_run.h"
+#include "support/form_post.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using fields = std::vector<std::pair<std::string, std::string>>;
-
-std::string url_encoded(const std::string& text) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : text) {
-        if (std::isalnum(c) || c == '.' || c == '-' || c == '_' || c == '/') out += static_cast<char>(c);
-        else out += std::string("%") + hex[c >> 4] + hex[c & 15];
-    }
-    return out;
-}
-
-std::string form_body(const fields& form) {
-    std::string body;
-    for (const auto& [name, value] : form) body += (body.empty() ? "" : "&") + name + "=" + url_encoded(value);
-    return body;
-}
-
-// The login cookie's pairs of an administrator of the instance, naming home.
-std::string cookie_pairs(const std::string& home) {
-    return "VANTOR_HOME=" + home + "&VANTOR_SID=PROD&KVCUSER=system&KVCPASSWORD=demo&KVCPLEN=0&KVRMTADDR=127.0.0.1&KVLOGPID=1";
-}
+using fields = form_fields;
 
 // A posted form of a logged-in administrator whose cookie names home.
-cgi_result post(const fields& form, const std::string& home = test_home()) {
-    auto env = cgi_request("", cookie_pairs(home));
-    std::string body = form_body(form);
-    env["REQUEST_METHOD"] = "POST";
-    env["CONTENT_LENGTH"] = std::to_string(body.size());
-    return run_cgi(installed_program("nph-kve"), {"nph-kve"}, env, body);
-}
-
-// The tool's own part of a page: from the form's opening to its end.
-std::string form_of(const std::string& page) {
-    size_t start = page.find("<form method=post");
-    if (start == std::string::npos) return "";
-    size_t end = page.find("</form>", start);
-    return page.substr(start, end == std::string::npos ? std::string::npos : end + 8 - start);
-}
-
-bool contains(const std::string& page, const std::string& part) { return page.find(part) != std::string::npos; }
-
-size_t count(const std::string& page, const std::string& part) {
-    size_t n = 0;
-    for (size_t at = page.find(part); at != std::string::npos; at = page.find(part, at + 1)) ++n;
-    return n;
-}
-
-bool has_page_bottom(const std::string& page) { return contains(page, "copyright.html"); }
+cgi_result post(const fields& form, const std::string& home = test_home()) { return post_form("nph-kve", form, home); }
 
 // What the first page posts back with the Export button, the fields of a
 // page as the browser sends them.
@@ -551,7 +507,7 @@ TEST_F(Export, ClientThatGoesAwayDuringTheRunLeavesNoParameterFile) {
     std::string query = form_body(with(first_page_fields(home.path()), {{"KVESUBMIT", "Export"}}));
     std::string command = "env -i PATH=/usr/bin:/bin ASAN_OPTIONS=detect_leaks=0 REQUEST_METHOD=GET 'QUERY_STRING=" +
                           query + "' REMOTE_ADDR=127.0.0.1 SERVER_NAME=dbhost SERVER_PORT=8080 " +
-                          "SERVER_PROTOCOL=HTTP/1.1 'HTTP_COOKIE=KVCOOKIE=" + cookie_pairs(home.path()) + "' " +
+                          "SERVER_PROTOCOL=HTTP/1.1 'HTTP_COOKIE=KVCOOKIE=" + admin_cookie_pairs(home.path()) + "' " +
                           installed_program("nph-kve");
     FILE* page = popen(command.c_str(), "r");
     ASSERT_NE(page, nullptr);
