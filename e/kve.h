@@ -118,6 +118,10 @@ void kve_carry_count(kvg_context* context, const kvg_var* variables, const char*
 // Whether text holds a line break or another control character: such a
 // value would add a line of its own to the parameter file.
 bool kve_has_control_character(const char* text);
+// Whether text can stand as one item of a list of the parameter file: no
+// control character, and no comma or parenthesis, which would split the item
+// in two or end the list (the utilities pair the lists' items by position).
+bool kve_is_list_item(const char* text);
 
 // The parameter file, the utility run and the removal of the file.
 void kve_run_export(bk_host* host, kve_request* request);

@@ -56,7 +56,7 @@ std::vector<const char*> chosen_boxes(kve_parameter_file& file, kve_request* r, 
         std::snprintf(name, sizeof name, "%c%d", prefix, i);
         const char* value = kvg_first_value(name, r->variables, r->context);
         if (!value) continue;
-        if (kve_has_control_character(value)) file.fail(0, refusal);
+        if (!kve_is_list_item(value)) file.fail(0, refusal);
         values.push_back(value);
     }
     if (values.empty()) file.fail(0, refusal);
@@ -133,6 +133,8 @@ bool kve_has_control_character(const char* text) {
         if (*p < 0x20 || *p == 0x7F) return true;
     return false;
 }
+
+bool kve_is_list_item(const char* text) { return !kve_has_control_character(text) && !std::strpbrk(text, ",()"); }
 
 [[noreturn]] void kve_fail(bk_host* host, kvg_context* context, int help, int number) {
     kve_fail_as(host, context, "KVE", help, number);

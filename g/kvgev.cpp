@@ -43,9 +43,16 @@ bool read_body(kvg_context* context, long wanted, request_data& data) {
         }
         size_t room = capacity - data.length;
         long n = bk_stdin_read(data.text + data.length, room < static_cast<size_t>(wanted) ? room : wanted);
-        if (n <= 0) break;  // the body ended before CONTENT_LENGTH said
+        if (n <= 0) break;
         data.length += n;
         wanted -= n;
+    }
+    if (wanted > 0) {
+        // The body ended before CONTENT_LENGTH said: a form cut off on its
+        // way is not acted on, the request counts as one without data.
+        kvg_free(context, data.text);
+        data = request_data{};
+        return true;
     }
     data.text[data.length] = '\0';
     return true;

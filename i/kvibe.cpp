@@ -27,7 +27,7 @@ public:
 
     // Added at the end, held twice or not.
     size_t append(const std::string& name) {
-        if (name.empty() || kve_has_control_character(name.c_str())) file_.fail(0, refusal_);
+        if (name.empty() || !kve_is_list_item(name.c_str())) file_.fail(0, refusal_);
         names_.push_back(name);
         return names_.size() - 1;
     }

@@ -21,18 +21,24 @@ const std::initializer_list<std::string_view> export_parameters = {
 
 namespace {
 
-// The export file under its temporary name, written through a large buffer; a
-// table that fails half way is cut off again.
+// The export file, written through a large buffer into a file without a name
+// that gets its name only when the export is complete: a run that is killed
+// leaves nothing in the directory. A table that fails half way is cut off again.
 class ExportFile {
 public:
     explicit ExportFile(std::string path) : path_(std::move(path)), temporary_(path_ + ".part" + std::to_string(getpid())) {
-        fd_ = open(temporary_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        size_t slash = path_.rfind('/');
+        std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path_.substr(0, slash);
+        fd_ = open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+        // A file system without unnamed files gets a temporary name instead.
+        unnamed_ = fd_ >= 0;
+        if (!unnamed_) fd_ = open(temporary_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (fd_ < 0) fail(code::io_failure, "cannot create the export file " + path_ + ": " + std::strerror(errno));
     }
     ~ExportFile() {
         if (fd_ >= 0) {
             close(fd_);
-            unlink(temporary_.c_str());
+            if (!unnamed_) unlink(temporary_.c_str());
         }
     }
 
@@ -72,6 +78,14 @@ public:
 
     void commit() {
         flush();
+        // The complete file gets the temporary name for the moment of the
+        // rename that puts it in place (a link cannot replace a file).
+        if (unnamed_) {
+            std::string self = "/proc/self/fd/" + std::to_string(fd_);
+            if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary_.c_str(), AT_SYMLINK_FOLLOW) != 0)
+                fail(code::io_failure, path_ + ": " + std::strerror(errno));
+            unnamed_ = false;
+        }
         if (fsync(fd_) != 0 || close(fd_) != 0) {
             fd_ = -1;
             unlink(temporary_.c_str());
@@ -87,6 +101,7 @@ public:
 private:
     std::string path_, temporary_;
     int fd_ = -1;
+    bool unnamed_ = false;
     std::string buffer_;
     long long written_ = 0;
 };

@@ -109,9 +109,9 @@ TEST_F(Decode, BodyIsReadWholeAndWinsOverTheQuery) {
         EXPECT_EQ(entries(decode_body("b=" + value)), (pairs{{"b", value}}));
     }
     {
-        // A body shorter than announced ends where the input ends.
+        // A body shorter than announced was cut off on its way: not used.
         scoped_env length("CONTENT_LENGTH", "5000");
-        EXPECT_EQ(entries(decode_body("b=12")), (pairs{{"b", "12"}}));
+        EXPECT_EQ(entries(decode_body("b=12")), pairs{});
     }
     {
         scoped_env length("CONTENT_LENGTH", "3");

@@ -1,12 +1,17 @@
 #include "support/cgi_run.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "support/form_post.h"
 
 namespace {
 
@@ -103,4 +108,184 @@ bool vdbadm(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {"vdbadm", "--home", test_home()};
     argv.insert(argv.end(), args.begin(), args.end());
     return run_cgi(test_home() + "/bin/vdbadm", argv, {}).exit_code == 0;
+}
+
+form_fields with_field(form_fields fields, const std::string& name, const std::string& value) {
+    auto it = std::find_if(fields.begin(), fields.end(), [&](const auto& f) { return f.first == name; });
+    if (it != fields.end()) it->second = value;
+    else fields.emplace_back(name, value);
+    return fields;
+}
+
+form_fields without_field(form_fields fields, const std::string& name) {
+    std::erase_if(fields, [&](const auto& f) { return f.first == name; });
+    return fields;
+}
+
+std::string field_value(const form_fields& fields, const std::string& name) {
+    auto it = std::find_if(fields.begin(), fields.end(), [&](const auto& f) { return f.first == name; });
+    return it != fields.end() ? it->second : "";
+}
+
+form_fields login_fields(const std::string& home) {
+    return {{"VANTOR_HOME", home}, {"VANTOR_SID", "PROD"},     {"KVCUSER", "system"}, {"KVCPASSWORD", "demo"},
+            {"KVCPLEN", "0"},      {"KVRMTADDR", "127.0.0.1"}, {"KVLOGPID", "1"}};
+}
+
+form_fields enciphered_login_fields(const std::string& home) {
+    form_fields form = without_field(without_field(login_fields(), "KVCPLEN"), "KVRMTADDR");
+    std::string page = run_request({"kvla", form, {}, false, {}}).page;
+    std::string line = page.substr(0, page.find('\n', page.find("Set-Cookie: ")));
+    auto pair = [&](const std::string& name) {
+        size_t start = line.find("&" + name + "=");
+        if (start == std::string::npos) return std::string();
+        start += name.size() + 2;
+        return line.substr(start, line.find_first_of("&;", start) - start);
+    };
+    return with_field(with_field(login_fields(home), "KVCPASSWORD", pair("KVCPASSWORD")), "KVCPLEN", pair("KVCPLEN"));
+}
+
+cgi_result run_request(const tool_request& request, const std::string& body) {
+    auto env = cgi_request(request.posted ? "" : form_body(request.form), form_body(request.cookie));
+    env["SCRIPT_NAME"] = "/PROD-bin/" + request.program;
+    if (request.posted) {
+        env["REQUEST_METHOD"] = "POST";
+        env["CONTENT_LENGTH"] = std::to_string(body.size());
+    }
+    for (const auto& [name, value] : request.server) env[name] = value;
+    return run_cgi(installed_program(request.program), {request.program}, env, body);
+}
+
+cgi_result run_request(const tool_request& request) {
+    return run_request(request, request.posted ? form_body(request.form) : "");
+}
+
+namespace {
+
+std::string head_of(const std::string& program) {
+    if (program == "kvla") return "Content-type: text/html\n";  // its cookie follows
+    if (program == "kvx") return "Content-type: text/html\n\n";
+    return "HTTP/1.0 200 Okay\nContent-type: text/html\n\n";
+}
+
+bool ends_as_a_page(const std::string& page) {
+    if (page.ends_with("</html>") || page.ends_with("</html>\n")) return true;
+    // The backup tool's page of any step but the first ends with its notice.
+    if (page.ends_with("Sorry, this tool is not available on NT yet!\n")) return true;
+    return page.find("<H3>") != std::string::npos && (page.ends_with("</STRONG>\n") || page.ends_with("</A>\n"));
+}
+
+std::string tail_of(const std::string& text) { return text.substr(text.size() > 300 ? text.size() - 300 : 0); }
+
+std::string vdbadm_rows(const std::string& statement) {
+    return run_cgi(test_home() + "/bin/vdbadm",
+                   {"vdbadm", "--home", test_home(), "sql", "PROD", "SYSTEM/demo", statement}, {})
+        .page;
+}
+
+}  // namespace
+
+std::string page_defect(const tool_request& request, const cgi_result& result) {
+    if (result.exit_code != 0 && result.exit_code != 3) return "exit code " + std::to_string(result.exit_code);
+    if (result.page.rfind(head_of(request.program), 0) != 0)
+        return "a head other than the program's: " + result.page.substr(0, 200);
+    if (!ends_as_a_page(result.page)) return "an end that is no page's end: " + tail_of(result.page);
+    if (!result.errors.empty()) return "words on standard error: " + result.errors.substr(0, 2000);
+    return "";
+}
+
+std::vector<acting_request> acting_requests(const std::string& home, const std::string& dump) {
+    auto nothing = [] { return false; };
+    auto no_undo = [] {};
+    form_fields launcher_form = without_field(without_field(login_fields(home), "KVCPLEN"), "KVRMTADDR");
+    return {
+        {{"kvla", launcher_form, {}, false, {}}, nothing, no_undo},
+        {{"nph-kvb", {{"KVBKUINSTANCE", "1"}}, login_fields(home), false, {}}, nothing, no_undo},
+        {{"kvx",
+          {{"KVXPDINSTANCE", "1"}, {"KVXTBLSPNAME", "USERS"}, {"KVXTODO", "Switch Online or Offline"}},
+          login_fields(home),
+          true,
+          {}},
+         [] {
+             return vdbadm_rows("select status from sys.dba_tablespaces where tablespace_name='USERS'") != "ONLINE\n";
+         },
+         [] { vdbadm_rows("alter tablespace USERS online"); }},
+        {{"nph-kve",
+          {{"KVEINSTANCE", "1"},
+           {"KVESUBMIT", "Export"},
+           {"KVESELECTOPTS", "Tables"},
+           {"KVEEXPFILE", dump},
+           {"KVERECLEN", "1024"},
+           {"KVEBUFSIZ", "4096"},
+           {"KVEROWSCB", "on"},
+           {"T1", "HR.STAFF"}},
+          login_fields(home),
+          true,
+          {}},
+         [dump] { return std::filesystem::exists(dump); },
+         [dump] { std::filesystem::remove(dump); }},
+        // The demo's export file holds DEPARTMENTS of HR as its table 5.
+        {{"nph-kvi",
+          {{"KVIINSTANCE", "1"},
+           {"KVISUBMIT", "Import"},
+           {"KVISELECTOPTS", "Tables"},
+           {"KVIEXPFILE", "expdat.dmp"},
+           {"KVIRECLEN", "1024"},
+           {"KVIBUFSIZ", "4096"},
+           {"KVIROWSCB", "on"},
+           {"T5", "DEPARTMENTS"},
+           {"DT5", "ADAM"}},
+          login_fields(home),
+          true,
+          {}},
+         [] { return vdbadm_rows("select table_name from all_tables where owner='ADAM'") != ""; },
+         [] { vdbadm_rows("drop table ADAM.DEPARTMENTS"); }},
+    };
+}
+
+std::string dictionary_snapshot(const std::string& sid) {
+    const std::string vdbadm = test_home() + "/bin/vdbadm";
+    cgi_result status = run_cgi(vdbadm, {"vdbadm", "--home", test_home(), "status", sid}, {});
+    cgi_result dictionary =
+        run_cgi(vdbadm,
+                {"vdbadm", "--home", test_home(), "sql", sid, "SYSTEM/demo",
+                 "select 'tablespace', tablespace_name, status, 0 from sys.dba_tablespaces"
+                 " union all select 'file', file_name, tablespace_name, bytes from sys.dba_data_files"
+                 " union all select 'free', '', file_id, bytes from sys.dba_free_space"
+                 " union all select 'user', username, '', 0 from all_users"
+                 " union all select 'table', owner, table_name, 0 from all_tables order by 1, 2, 3"},
+                {});
+    return status.page + status.errors + dictionary.page + dictionary.errors;
+}
+
+std::vector<std::string> directory_entries(const std::string& path) {
+    std::vector<std::string> out;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(path, error)) out.push_back(entry.path().filename());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+scratch_home::scratch_home() {
+    namespace fs = std::filesystem;
+    char pattern[] = "/tmp/kv-scratch.XXXXXX";
+    path_ = mkdtemp(pattern);
+    const std::string& from = test_home();
+    for (const char* dir : {"bin", "kv", "export"}) fs::create_directories(path_ + "/" + dir);
+    for (const char* part :
+         {"dbs", "doc", "bin/dbdump", "bin/dbload", "bin/vdbadm", "kv/bin", "kv/pics", "kv/doc", "kv/mesg", "kv/key"})
+        fs::create_symlink(from + "/" + part, path_ + "/" + part);
+}
+
+scratch_home::~scratch_home() {
+    std::error_code error;
+    std::filesystem::remove_all(path_, error);
+}
+
+void scratch_home::remove(const std::string& relative) const { std::filesystem::remove_all(path_ + "/" + relative); }
+
+void scratch_home::write(const std::string& relative, const std::string& text, bool executable) const {
+    remove(relative);
+    std::ofstream(path_ + "/" + relative, std::ios::binary) << text;
+    if (executable) std::filesystem::permissions(path_ + "/" + relative, std::filesystem::perms::owner_all);
 }
