@@ -1,13 +1,13 @@
-// The export tool's figures; run through run_bench.sh, which installs the
-// home (and starts Apache httpd on KVE_BENCH_PORT when it can).
+// The export tool's figures; run through run_bench.sh, which has bench/run.sh
+// install the home and serve it with Apache httpd on KV_BENCH_PORT.
 import { spawn, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import net from 'node:net';
 import path from 'node:path';
 import { performance } from 'node:perf_hooks';
 
-const home = process.env.KVE_BENCH_HOME;
-const port = process.env.KVE_BENCH_PORT;
+const home = process.env.KV_BENCH_HOME;
+const port = process.env.KV_BENCH_PORT;
 const stampingUtility = process.env.KVE_BENCH_UTILITY;
 if (!home || !stampingUtility) throw new Error('run this through bench/export/run_bench.sh');
 
@@ -105,7 +105,7 @@ function exportRequest(viaApache, body, onText) {
   });
 }
 
-const routes = () => (port ? [['straight from the program', false], ['through Apache httpd', true]] : [['straight from the program', false]]);
+const routes = () => [['straight from the program', false], ['through Apache httpd', true]];
 
 async function realExport() {
   const dump = `${home}/export/bench.dmp`;
