@@ -40,32 +40,8 @@ fields first_page_fields(const std::string& home, const std::string& scope = "Fu
             {"KVESTATTYPE", "None"},       {"KVECOMPRESS", "1"}};
 }
 
-fields with(fields form, const fields& more) {
-    for (const auto& [name, value] : more) {
-        auto it = std::find_if(form.begin(), form.end(), [&](const auto& f) { return f.first == name; });
-        if (it != form.end()) it->second = value;
-        else form.emplace_back(name, value);
-    }
-    return form;
-}
-
-fields without(fields form, const std::vector<std::string>& names) {
-    std::erase_if(form, [&](const auto& f) { return std::find(names.begin(), names.end(), f.first) != names.end(); });
-    return form;
-}
-
-// The hidden fields of a page, as a browser would post them back.
-fields hidden_fields(const std::string& page) {
-    const std::string open = "<input type=hidden name=\"", middle = "\" value=\"";
-    fields out;
-    for (size_t at = page.find(open); at != std::string::npos; at = page.find(open, at + 1)) {
-        size_t name = at + open.size(), value = page.find(middle, name);
-        if (value == std::string::npos) break;
-        size_t end = page.find("\">", value + middle.size());
-        out.emplace_back(page.substr(name, value - name), page.substr(value + middle.size(), end - value - middle.size()));
-    }
-    return out;
-}
+fields with(const fields& form, const fields& more) { return with_fields(form, more); }
+fields without(const fields& form, const std::vector<std::string>& names) { return without_fields(form, names); }
 
 std::vector<std::string> parameter_files(const std::string& home) {
     std::vector<std::string> out;

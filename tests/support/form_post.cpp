@@ -1,5 +1,6 @@
 #include "support/form_post.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace {
@@ -50,3 +51,29 @@ size_t count(const std::string& page, const std::string& part) {
 }
 
 bool has_page_bottom(const std::string& page) { return contains(page, "copyright.html"); }
+
+form_fields with_fields(form_fields form, const form_fields& more) {
+    for (const auto& [name, value] : more) {
+        auto it = std::find_if(form.begin(), form.end(), [&](const auto& f) { return f.first == name; });
+        if (it != form.end()) it->second = value;
+        else form.emplace_back(name, value);
+    }
+    return form;
+}
+
+form_fields without_fields(form_fields form, const std::vector<std::string>& names) {
+    std::erase_if(form, [&](const auto& f) { return std::find(names.begin(), names.end(), f.first) != names.end(); });
+    return form;
+}
+
+form_fields hidden_fields(const std::string& page) {
+    const std::string open = "<input type=hidden name=\"", middle = "\" value=\"";
+    form_fields out;
+    for (size_t at = page.find(open); at != std::string::npos; at = page.find(open, at + 1)) {
+        size_t name = at + open.size(), value = page.find(middle, name);
+        if (value == std::string::npos) break;
+        size_t end = page.find("\">", value + middle.size());
+        out.emplace_back(page.substr(name, value - name), page.substr(value + middle.size(), end - value - middle.size()));
+    }
+    return out;
+}

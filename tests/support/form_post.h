@@ -8,8 +8,12 @@
 
 #include "support/cgi_run.h"
 
-// The fields of a form in the order the browser sends them.
-using form_fields = std::vector<std::pair<std::string, std::string>>;
+// form with the fields of more set (replaced where present, added at the end otherwise).
+form_fields with_fields(form_fields form, const form_fields& more);
+// form without the fields of these names.
+form_fields without_fields(form_fields form, const std::vector<std::string>& names);
+// The hidden fields of a page, as a browser would post them back.
+form_fields hidden_fields(const std::string& page);
 
 // The fields as an urlencoded body.
 std::string form_body(const form_fields& form);
