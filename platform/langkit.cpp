@@ -1,16 +1,19 @@
 #include "platform/langkit.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <fstream>
-#include <iterator>
 #include <new>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // ---- language -------------------------------------------------------------
 
@@ -241,11 +244,31 @@ lk_catalog* lk_catalog_parse(const char* text, size_t length, lk_charset charset
     return catalog;
 }
 
+// The whole file in one string, read in as few calls as its size allows (every
+// tool page reads the catalogue, so this is on the path of each request).
+static bool read_whole_file(const std::string& path, std::string* text) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat info;
+    if (fstat(fd, &info) == 0 && info.st_size > 0) text->reserve(static_cast<size_t>(info.st_size));
+    char buffer[16384];
+    bool read_to_end = false;
+    for (;;) {
+        ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            read_to_end = got == 0;
+            break;
+        }
+        text->append(buffer, static_cast<size_t>(got));
+    }
+    close(fd);
+    return read_to_end;
+}
+
 static lk_catalog* open_path(const std::string& path, lk_charset charset) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return nullptr;
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return nullptr;
+    std::string text;
+    if (!read_whole_file(path, &text)) return nullptr;
     return lk_catalog_parse(text.data(), text.size(), charset);
 }
 
