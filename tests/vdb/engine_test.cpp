@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "instance_fixture.h"
+#include "vdb/password.h"
 #include "vdb/state.h"
 
 namespace vdbtest {
@@ -48,6 +49,30 @@ TEST_F(EngineTest, UserNamesFoldButPasswordsAreExact) {
     EXPECT_EQ(as("SyStEm")->user(), "SYSTEM");
     EXPECT_EQ(code_of([&] { vdb::Session::connect(loc, "system", "DEMO"); }), vdb::code::bad_logon);
     EXPECT_EQ(as("internal")->user(), "SYS");
+}
+
+// The digest runs on the processor's SHA instructions where it has them:
+// messages of one, two and many blocks give the published digests, and a
+// hash that instances already hold still admits its password.
+TEST(PasswordHash, DigestsAndStoredHashesStayTheSame) {
+    struct Case {
+        std::string message;
+        const char* digest;
+    } cases[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(vdb::sha256_hex(c.message), c.digest) << c.message.size() << " bytes";
+
+    const char* stored = "4f39de0e9fbebb63b4567f3ea07d3962$bccd56e9df32ef08cdd9550d5bd01a4c821bb89220462afb01d3c7ba2585b85c";
+    EXPECT_TRUE(vdb::password_matches("demo", stored));
+    EXPECT_FALSE(vdb::password_matches("Demo", stored));
+    std::string fresh = vdb::hash_password("demo");
+    EXPECT_TRUE(vdb::is_password_hash(fresh));
+    EXPECT_TRUE(vdb::password_matches("demo", fresh));
 }
 
 TEST_F(EngineTest, ServiceStartOpensOnlyWithAutostartAndLeavesARunningServiceAlone) {
