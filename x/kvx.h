@@ -46,7 +46,7 @@ struct kvx_state {
 
 int kvx_handler(bk_host* host, int reentry, int end, int argc, char** argv);
 
-// ---- usage chart (x/kvxmn) --------------------------------------------------
+// ---- usage chart (x/kvxch) --------------------------------------------------
 
 // Draws the pie of QUERY_STRING's used and total kilobytes and writes it to
 // standard output as a GIF.
