@@ -3,7 +3,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
-import { get, getRaw, home, startApache } from './harness.mjs';
+import { get, getRaw, home, post, startApache } from './harness.mjs';
 
 let server;
 
@@ -56,4 +56,15 @@ test('a program address with a path after the name runs the program', async () =
   assert.equal(response.status, 200);
   // A denied document root would log the request against it.
   assert.doesNotMatch(server.errorLog(), /kvx1\.gif/);
+});
+
+test('a form body larger than any tool form is refused before a program starts', async (t) => {
+  const limit = 2 * 1024 * 1024;
+  for (const [size, status] of [[limit, 200], [limit + 1, 413]]) {
+    await t.test(`${size} bytes`, async () => {
+      const field = 'KVEFILE=';
+      const response = await post(`${server.base}/PROD-bin/kvx`, field + 'x'.repeat(size - field.length));
+      assert.equal(response.status, status);
+    });
+  }
 });

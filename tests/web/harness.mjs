@@ -37,23 +37,36 @@ function freePort() {
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 // One plain request, without a browser: the status line and the body as the
-// server sent them.
-export function get(url) {
+// server sent them. A server that answers before it has read the whole body
+// may close the connection under the rest of it: the answer still counts.
+function exchange(url, options = {}, body = '') {
   return new Promise((resolve, reject) => {
-    http.get(url, (response) => {
-      let body = '';
+    let answered = false;
+    const request = http.request(url, options, (response) => {
+      answered = true;
+      let text = '';
       response.setEncoding('latin1');
-      response.on('data', (chunk) => { body += chunk; });
+      response.on('data', (chunk) => { text += chunk; });
       response.on('end', () => resolve({
         status: response.statusCode,
         statusMessage: response.statusMessage,
         httpVersion: response.httpVersion,
         headers: response.headers,
-        body,
+        body: text,
       }));
-    }).once('error', reject);
+    });
+    request.on('error', (error) => { if (!answered) reject(error); });
+    request.end(body);
   });
 }
+
+export const get = (url) => exchange(url);
+
+// A posted form, as a browser sends one.
+export const post = (url, body) => exchange(url, {
+  method: 'POST',
+  headers: { 'Content-Type': 'application/x-www-form-urlencoded', 'Content-Length': Buffer.byteLength(body) },
+}, body);
 
 // The response exactly as the bytes arrived, status line and head included.
 export function getRaw(url) {
