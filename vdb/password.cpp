@@ -110,16 +110,21 @@ void compress(std::array<uint32_t, 8>& h, const unsigned char* block) { compress
 
 constexpr char hex_digits[] = "0123456789abcdef";
 
-std::string to_hex(const unsigned char* bytes, size_t size) {
-    std::string out(2 * size, '0');
+// Two lower-case hex digits per byte at out.
+void write_hex(const unsigned char* bytes, size_t size, char* out) {
     for (size_t i = 0; i < size; ++i) {
         out[2 * i] = hex_digits[bytes[i] >> 4];
         out[2 * i + 1] = hex_digits[bytes[i] & 15];
     }
+}
+
+std::string to_hex(const unsigned char* bytes, size_t size) {
+    std::string out(2 * size, '0');
+    write_hex(bytes, size, out.data());
     return out;
 }
 
-constexpr size_t digest_hex_size = 64;
+constexpr size_t digest_hex_size = 2 * 32;
 
 // The SHA-256 digest of size bytes at data, as 64 lower-case hex digits at
 // out. out may overlap data: it is written once all of data has been read.
@@ -136,12 +141,10 @@ void sha256_hex_into(const char* data, size_t size, char* out) {
     uint64_t bits = uint64_t(size) * 8;
     for (int i = 0; i < 8; ++i) tail[tail_size - 1 - i] = static_cast<unsigned char>(bits >> (8 * i));
     for (size_t i = 0; i < tail_size; i += 64) compress(h, tail + i);
+    unsigned char digest[32];
     for (int i = 0; i < 8; ++i)
-        for (int j = 0; j < 4; ++j) {
-            unsigned byte = (h[i] >> (24 - 8 * j)) & 0xff;
-            out[8 * i + 2 * j] = hex_digits[byte >> 4];
-            out[8 * i + 2 * j + 1] = hex_digits[byte & 15];
-        }
+        for (int j = 0; j < 4; ++j) digest[4 * i + j] = static_cast<unsigned char>(h[i] >> (24 - 8 * j));
+    write_hex(digest, sizeof digest, out);
 }
 
 // Many rounds make guessing from a stolen dictionary slow, while a logon stays cheap.
