@@ -16,7 +16,7 @@ namespace {
 
 constexpr const char* MODULE = "e/kvebe";
 constexpr size_t PIPE_PIECE = 80;  // the utility's output reaches the page in pieces of at most this
-constexpr size_t NAME_TEXT = 256;  // a user, table or owner name as fetched
+constexpr size_t NAME_TEXT = 256;  // a table or owner name as fetched
 constexpr const char* PIPE_FAILURE = "Failed to communicate with export tool through pipe!\n";
 
 // A heap copy of the formatted text, tagged with the caller's line; none
@@ -110,8 +110,6 @@ void write_lines(kve_parameter_file& file, kve_request* r) {
 }
 
 // ---- lists --------------------------------------------------------------------
-
-int checked(int code, kvo_sql_error* error) { return code < 0 ? kvo_sql_fail(error) : 0; }
 
 // Room for twice as many entries; false after the block.
 bool grow_list(kvg_string_list* list, int* capacity, kvg_context* context) {
@@ -256,41 +254,24 @@ int kve_list_count(const kvg_string_list* list) { return list ? list->count : 0;
 
 int kve_user_list_query(kvg_credentials* credentials, kvg_string_list** users, kvo_sql_error* error,
                         kvg_context* context) {
-    if (kvo_connect(credentials, error) != 0) return -1;
-    int32_t count = 0;
-    if (checked(esql_select_into("select count(distinct username) into :b0  from all_users where  not username='SYS'",
-                                 {esql_into(&count)}),
-                error) != 0)
-        return -1;
-    if (kvg_list_new(users, count, context) != 0) return -1;
-    esql_cursor cursor;
-    if (checked(esql_open(cursor, "select distinct username  from all_users where  not username='SYS' order by username"),
-                error) != 0)
-        return -1;
-    char name[NAME_TEXT + 1];
-    size_t length = 0;
-    for (int i = 0; i < count; ++i) {
-        int code = esql_fetch(cursor, {esql_into(name, NAME_TEXT, &length)});
-        if (code == ESQL_NOT_FOUND) break;
-        if (code < 0) return kvo_sql_fail(error);
-        name[length] = '\0';
-        if (kvg_list_set(*users, i, name, context) != 0) return -1;
-    }
-    if (checked(esql_close(cursor), error) != 0) return -1;
-    return kvo_commit(error);
+    return kvo_name_list(credentials, "select count(distinct username) into :b0  from all_users where  not username='SYS'",
+                         "select distinct username  from all_users where  not username='SYS' order by username", users,
+                         error, context) == 0
+               ? 0
+               : -1;
 }
 
 int kve_table_list_query(kvg_credentials* credentials, kvg_string_list** tables, kvg_string_list** owners,
                          kvo_sql_error* error, kvg_context* context) {
     if (kvo_connect(credentials, error) != 0) return -1;
     int32_t count = 0;
-    if (checked(esql_select_into("select count(distinct table_name) into :b0  from all_tables where  not owner='SYS'",
+    if (kvo_checked(esql_select_into("select count(distinct table_name) into :b0  from all_tables where  not owner='SYS'",
                                  {esql_into(&count)}),
                 error) != 0)
         return -1;
     if (kvg_list_new(tables, count, context) != 0 || kvg_list_new(owners, count, context) != 0) return -1;
     esql_cursor cursor;
-    if (checked(esql_open(cursor, "select distinct table_name ,owner  from all_tables where  not owner='SYS' order by owner"),
+    if (kvo_checked(esql_open(cursor, "select distinct table_name ,owner  from all_tables where  not owner='SYS' order by owner"),
                 error) != 0)
         return -1;
     // The count is of distinct names: a name that several owners use comes
@@ -310,7 +291,7 @@ int kve_table_list_query(kvg_credentials* credentials, kvg_string_list** tables,
         }
         if (kvg_list_set(*tables, i, table, context) != 0 || kvg_list_set(*owners, i, owner, context) != 0) return -1;
     }
-    if (checked(esql_close(cursor), error) != 0) return -1;
+    if (kvo_checked(esql_close(cursor), error) != 0) return -1;
     return kvo_commit(error);
 }
 

@@ -25,6 +25,8 @@ int kvo_execute(const char* statement, kvo_sql_error* error);
 int kvo_commit(kvo_sql_error* error);
 // Fills the error record from the failed statement and ends its transaction; always -1.
 int kvo_sql_fail(kvo_sql_error* error);
+// A statement's code: 0 and 1403 (no row) give 0, a failure goes through kvo_sql_fail.
+int kvo_checked(int code, kvo_sql_error* error);
 // KVO_DB_UP, KVO_DB_DOWN or KVO_DB_UNKNOWN, by trying to connect.
 int kvo_db_status(kvg_credentials* credentials, kvo_sql_error* error, kvg_context* context);
 
@@ -32,6 +34,11 @@ struct kvg_string_list;
 
 // ---- dictionary queries ----------------------------------------------------
 
+// The names the one-column query list_statement gives, into a new list of
+// as many entries as count_statement counts (the connection is made). 0, -1
+// (database) or 1013 (the list).
+int kvo_name_list(kvg_credentials* credentials, const char* count_statement, const char* list_statement,
+                  kvg_string_list** list, kvo_sql_error* error, kvg_context* context);
 // The tablespaces that have data files, sorted by name. 0, -1 (database) or 1013.
 int kvo_tablespace_list(kvg_credentials* credentials, kvg_string_list** list, kvo_sql_error* error,
                         kvg_context* context);

@@ -10,14 +10,13 @@
 namespace {
 
 constexpr const char* MODULE = "o/kvocm";
-constexpr size_t NAME_TEXT = 256;       // a tablespace name as fetched
+constexpr size_t NAME_TEXT = 256;       // a name as fetched
 constexpr size_t FILE_TEXT = 257;       // a data file name as fetched
 constexpr size_t BOUND_NAME_SIZE = 512; // the tablespace name bound to :tblsp
 
-// The statement's code: 0 and 1403 go on, a failure goes through the handler.
-int checked(int code, kvo_sql_error* error) { return code < 0 ? kvo_sql_fail(error) : 0; }
-
 }  // namespace
+
+int kvo_checked(int code, kvo_sql_error* error) { return code < 0 ? kvo_sql_fail(error) : 0; }
 
 int kvo_connect(kvg_credentials* credentials, kvo_sql_error* error) {
     if (credentials->state == KVG_CONNECTED) return 0;
@@ -29,25 +28,19 @@ int kvo_connect(kvg_credentials* credentials, kvo_sql_error* error) {
 }
 
 int kvo_execute(const char* statement, kvo_sql_error* error) {
-    return checked(esql_execute_immediate(statement), error);
+    return kvo_checked(esql_execute_immediate(statement), error);
 }
 
-int kvo_commit(kvo_sql_error* error) { return checked(esql_commit(), error); }
+int kvo_commit(kvo_sql_error* error) { return kvo_checked(esql_commit(), error); }
 
-int kvo_tablespace_list(kvg_credentials* credentials, kvg_string_list** list, kvo_sql_error* error,
-                        kvg_context* context) {
+int kvo_name_list(kvg_credentials* credentials, const char* count_statement, const char* list_statement,
+                  kvg_string_list** list, kvo_sql_error* error, kvg_context* context) {
     if (kvo_connect(credentials, error) != 0) return -1;
     int32_t count = 0;
-    if (checked(esql_select_into("select count(distinct tablespace_name) into :b0  from sys.dba_data_files",
-                                 {esql_into(&count)}),
-                error) != 0)
-        return -1;
+    if (kvo_checked(esql_select_into(count_statement, {esql_into(&count)}), error) != 0) return -1;
     if (kvg_list_new(list, count, context) != 0) return 1013;
-
     esql_cursor cursor;
-    if (checked(esql_open(cursor, "select distinct tablespace_name  from sys.dba_data_files  order by tablespace_name"),
-                error) != 0)
-        return -1;
+    if (kvo_checked(esql_open(cursor, list_statement), error) != 0) return -1;
     char name[NAME_TEXT + 1];
     size_t length = 0;
     for (int i = 0; i < count; ++i) {
@@ -57,8 +50,15 @@ int kvo_tablespace_list(kvg_credentials* credentials, kvg_string_list** list, kv
         name[length] = '\0';
         if (kvg_list_set(*list, i, name, context) != 0) return 1013;
     }
-    if (checked(esql_close(cursor), error) != 0) return -1;
+    if (kvo_checked(esql_close(cursor), error) != 0) return -1;
     return kvo_commit(error);
+}
+
+int kvo_tablespace_list(kvg_credentials* credentials, kvg_string_list** list, kvo_sql_error* error,
+                        kvg_context* context) {
+    return kvo_name_list(credentials, "select count(distinct tablespace_name) into :b0  from sys.dba_data_files",
+                         "select distinct tablespace_name  from sys.dba_data_files  order by tablespace_name", list,
+                         error, context);
 }
 
 int kvo_file_count(kvg_credentials* credentials, kvo_sql_error* error, int which, int32_t* count) {
@@ -70,7 +70,7 @@ int kvo_file_count(kvg_credentials* credentials, kvo_sql_error* error, int which
     if (kvo_connect(credentials, error) != 0) return -1;
     *count = 0;
     if (which < KVO_DATA_FILES || which > KVO_CONTROL_FILES) return 0;
-    return checked(esql_select_into(STATEMENTS[which], {esql_into(count)}), error);
+    return kvo_checked(esql_select_into(STATEMENTS[which], {esql_into(count)}), error);
 }
 
 int kvo_tablespace_files(kvg_credentials* credentials, kvg_string_list** list, int capacity, kvo_sql_error* error,
@@ -90,8 +90,8 @@ int kvo_tablespace_files(kvg_credentials* credentials, kvg_string_list** list, i
         std::snprintf(bound, BOUND_NAME_SIZE, "%s", names->items[t]);
         esql_statement statement;
         esql_cursor cursor;
-        if (checked(esql_prepare(statement, text), error) != 0 ||
-            checked(esql_open_prepared(cursor, statement, {esql_in(bound)}), error) != 0)
+        if (kvo_checked(esql_prepare(statement, text), error) != 0 ||
+            kvo_checked(esql_open_prepared(cursor, statement, {esql_in(bound)}), error) != 0)
             return -1;
         char file[FILE_TEXT + 1];
         size_t length = 0;
@@ -104,7 +104,7 @@ int kvo_tablespace_files(kvg_credentials* credentials, kvg_string_list** list, i
             if (next >= capacity) continue;
             if (kvg_list_set(*list, next++, file, context) != 0) return 1013;
         }
-        if (checked(esql_close(cursor), error) != 0) return -1;
+        if (kvo_checked(esql_close(cursor), error) != 0) return -1;
     }
     int result = kvo_commit(error);
     kvg_free(context, text);

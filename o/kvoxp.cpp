@@ -62,7 +62,7 @@ char* bound_name(kvg_context* context, const char* name) {
 
 // One integer of a query about the named tablespace: 0 or -1.
 int select_kilobytes(const char* statement, const char* name, int32_t* kilobytes, kvo_sql_error* error) {
-    return esql_select_into(statement, {esql_into(kilobytes)}, {esql_in(name)}) < 0 ? kvo_sql_fail(error) : 0;
+    return kvo_checked(esql_select_into(statement, {esql_into(kilobytes)}, {esql_in(name)}), error);
 }
 
 // Runs a statement built here; its text goes back to the heap once it ran.
