@@ -18,6 +18,7 @@
 
 #include "support/cgi_run.h"
 #include "support/form_post.h"
+#include "support/utility_probe.h"
 
 namespace fs = std::filesystem;
 
@@ -43,66 +44,14 @@ fields first_page_fields(const std::string& home, const std::string& scope = "Fu
 fields with(const fields& form, const fields& more) { return with_fields(form, more); }
 fields without(const fields& form, const std::vector<std::string>& names) { return without_fields(form, names); }
 
-std::vector<std::string> parameter_files(const std::string& home) {
-    std::vector<std::string> out;
-    for (const auto& entry : fs::directory_iterator(home + "/export"))
-        if (entry.path().filename().string().rfind("exppar", 0) == 0) out.push_back(entry.path());
-    return out;
-}
+std::vector<std::string> parameter_files(const std::string& home) { return ::parameter_files(home, "exppar"); }
 
-// A home of its own that shares the test home's instance and catalogue, with
-// a probe in the utility's place: it reports how it was started and what the
-// parameter file holds, so the file can be read although the tool removes
-// it; then it runs the shell lines of tail. Without a probe the home has no
-// utility at all.
-class probe_home {
+// A home of its own with the probe in the export utility's place.
+class export_probe_home : public probe_home {
 public:
-    explicit probe_home(bool with_probe = true, const std::string& tail = "") {
-        char pattern[] = "/tmp/kve-home.XXXXXX";
-        path_ = mkdtemp(pattern);
-        fs::create_symlink(test_home() + "/kv", path_ + "/kv");
-        fs::create_symlink(test_home() + "/dbs", path_ + "/dbs");
-        fs::create_directories(path_ + "/bin");
-        fs::create_directories(path_ + "/export");
-        if (!with_probe) return;
-        std::ofstream(path_ + "/bin/dbdump") << "#!/bin/sh\n"
-                                                "file=${1#PARFILE=}\n"
-                                                "echo \"argument: $1\" >&2\n"
-                                                "echo \"arguments: $#\" >&2\n"
-                                                "echo \"directory: $(pwd)\" >&2\n"
-                                                "echo \"mode: $(stat -c %a \"$file\")\" >&2\n"
-                                                "echo '--' >&2\n"
-                                                "cat \"$file\" >&2\n"
-                                             << tail;
-        fs::permissions(path_ + "/bin/dbdump", fs::perms::owner_all);
-    }
-    ~probe_home() { fs::remove_all(path_); }
-    probe_home(const probe_home&) = delete;
-    probe_home& operator=(const probe_home&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
+    explicit export_probe_home(bool with_probe = true, const std::string& tail = "")
+        : probe_home("dbdump", with_probe, tail) {}
 };
-
-// What the probe reported: its lines before "--", then the file's lines.
-struct probe_report {
-    std::vector<std::string> about;
-    std::vector<std::string> lines;
-};
-
-probe_report read_probe(const std::string& page) {
-    probe_report report;
-    size_t start = page.find("<pre>"), end = page.find("</pre>");
-    if (start == std::string::npos || end == std::string::npos) return report;
-    std::istringstream text(page.substr(start + 5, end - start - 5));
-    bool in_file = false;
-    for (std::string line; std::getline(text, line);) {
-        if (line == "--") in_file = true;
-        else (in_file ? report.lines : report.about).push_back(line);
-    }
-    return report;
-}
 
 std::string error_block(int number) { return "<H3>KVE-" + std::to_string(number) + ":</H3><P><STRONG>"; }
 
@@ -121,7 +70,7 @@ protected:
 TEST_F(Export, FirstPageOffersTheFullDatabaseWithEveryObjectType) {
     // A request without a page counter starts the chain, whatever it carries.
     for (const fields& form : {fields{}, fields{{"KVESUBMIT", "Export"}, {"KVESELECTOPTS", "Tables"}}}) {
-        probe_home home;
+        export_probe_home home;
         cgi_result r = post(form, home.path());
         EXPECT_EQ(r.exit_code, 0);
         const std::string& h = home.path();
@@ -397,7 +346,7 @@ TEST_F(Export, RefusalsEndThePageWithTheirBlockAndLeaveNoParameterFile) {
         {{{"KVESUBMIT", "Export"}, {"KVEEXPFILE", "/tmp/" + std::string(251, 'x')}}, {}, 4061, false},
     };
     for (const row& row : rows) {
-        probe_home home;
+        export_probe_home home;
         fields form = without(with(first_page_fields(home.path()), row.change), row.drop);
         SCOPED_TRACE(form_body(form));
         cgi_result r = post(form, home.path());
@@ -437,7 +386,7 @@ TEST_F(Export, ParameterFileHoldsExactlyTheChosenLines) {
         {{{"KVESELECTOPTS", "Users"}, {"U0", "ADAM"}}, {}, {"BUFFER=4096", "RECORDLENGTH=1024", "OWNER=(", "ADAM)"}},
     };
     for (const row& row : rows) {
-        probe_home home;
+        export_probe_home home;
         const std::string& h = home.path();
         fields form = without(with(first_page_fields(h), row.change), row.drop);
         form = with(form, {{"KVESUBMIT", "Export"}});
@@ -451,23 +400,14 @@ TEST_F(Export, ParameterFileHoldsExactlyTheChosenLines) {
             expected.push_back(line);
         }
         EXPECT_EQ(probe.lines, expected);
-        // Started without a shell, in the home, with the file readable by its owner only.
-        ASSERT_EQ(probe.about.size(), 4u) << r.page;
-        std::string argument = "argument: PARFILE=" + h + "/export/exppar";
-        EXPECT_EQ(probe.about[0].rfind(argument, 0), 0u) << probe.about[0];
-        EXPECT_TRUE(probe.about[0].size() > argument.size() &&
-                    probe.about[0].find_first_not_of("0123456789", argument.size()) == std::string::npos)
-            << probe.about[0];
-        EXPECT_EQ(probe.about[1], "arguments: 1");
-        EXPECT_EQ(probe.about[2], "directory: " + h);
-        EXPECT_EQ(probe.about[3], "mode: 400");
+        expect_started_plainly(probe, h, "exppar");
         EXPECT_EQ(parameter_files(h), std::vector<std::string>{});
         EXPECT_TRUE(contains(r.page, "</pre>\n</form>\n<hr width=100%>")) << r.page;
     }
 }
 
 TEST_F(Export, UtilityThatCannotStartIsReportedInsideThePage) {
-    probe_home home(false);
+    export_probe_home home(false);
     cgi_result r = post(with(first_page_fields(home.path()), {{"KVESUBMIT", "Export"}}), home.path());
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(form_of(r.page),
@@ -479,7 +419,7 @@ TEST_F(Export, UtilityThatCannotStartIsReportedInsideThePage) {
 }
 
 TEST_F(Export, ClientThatGoesAwayDuringTheRunLeavesNoParameterFile) {
-    probe_home home(true, "sleep 0.3\necho 'written after the client left' >&2\n");
+    export_probe_home home(true, "sleep 0.3\necho 'written after the client left' >&2\n");
     std::string query = form_body(with(first_page_fields(home.path()), {{"KVESUBMIT", "Export"}}));
     std::string command = "env -i PATH=/usr/bin:/bin ASAN_OPTIONS=detect_leaks=0 REQUEST_METHOD=GET 'QUERY_STRING=" +
                           query + "' REMOTE_ADDR=127.0.0.1 SERVER_NAME=dbhost SERVER_PORT=8080 " +

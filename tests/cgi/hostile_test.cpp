@@ -169,9 +169,9 @@ protected:
 // A home whose utilities report that they ran and what their parameter file
 // holds, and do nothing else: what a refused value would have run shows in
 // the page.
-class probe_home : public scratch_home {
+class utilities_probe_home : public scratch_home {
 public:
-    probe_home() {
+    utilities_probe_home() {
         const std::string probe = "#!/bin/sh\necho 'the utility ran with:' >&2\ncat \"${1#PARFILE=}\" >&2\n";
         write("bin/dbdump", probe, true);
         write("bin/dbload", probe, true);
@@ -181,7 +181,7 @@ public:
 
 // Runs a request against the probe home and checks that it was refused
 // before any utility ran, with the block given, and left nothing behind.
-void expect_refused_before_the_utility(const probe_home& home, const tool_request& r, const std::string& block) {
+void expect_refused_before_the_utility(const utilities_probe_home& home, const tool_request& r, const std::string& block) {
     cgi_result result = expect_contained(r, {home.path() + "/export"});
     EXPECT_EQ(result.exit_code, 3);
     EXPECT_TRUE(contains(result.page, "<H3>" + block + ":</H3>")) << tail(result.page);
@@ -264,7 +264,7 @@ TEST_F(Hostile, StatementTextInTablespaceAndDataFileNamesIsRefused) {
 }
 
 TEST_F(Hostile, LineOrListBreaksInParameterFileValuesAreRefused) {
-    probe_home home;
+    utilities_probe_home home;
     const form_fields export_run = {
         {"KVEINSTANCE", "1"},  {"KVESUBMIT", "Export"}, {"KVESELECTOPTS", "Tables"}, {"KVEEXPFILE", dir_ + "/x.dmp"},
         {"KVERECLEN", "1024"}, {"KVEBUFSIZ", "4096"},   {"T1", "HR.STAFF"}};
@@ -312,7 +312,7 @@ TEST_F(Hostile, LineOrListBreaksInParameterFileValuesAreRefused) {
 }
 
 TEST_F(Hostile, ExportFileNamesOutsideTheExportDirectoryAreRefused) {
-    probe_home home;
+    utilities_probe_home home;
     fs::create_directories(home.path() + "/export/older");
     const form_fields run = {{"KVIINSTANCE", "1"},  {"KVISUBMIT", "Import"}, {"KVISELECTOPTS", "Users"},
                              {"KVIRECLEN", "1024"}, {"KVIBUFSIZ", "4096"},   {"U0", "SALES"}};

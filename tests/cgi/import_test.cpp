@@ -16,6 +16,7 @@
 
 #include "support/cgi_run.h"
 #include "support/form_post.h"
+#include "support/utility_probe.h"
 
 namespace fs = std::filesystem;
 
@@ -66,72 +67,24 @@ std::string twelve_tables() {
     return export_file({{"SALES", tables}});
 }
 
-// A home of its own that shares the test home's instance and catalogue, with
-// the export files given and a probe in the utility's place: it reports how
-// it was started and what the parameter file holds, so the file can be read
-// although the tool removes it. Without a probe the home has no utility.
-class probe_home {
+// A home of its own with the export files given and the probe in the import
+// utility's place.
+class import_probe_home : public probe_home {
 public:
-    explicit probe_home(const std::map<std::string, std::string>& exports, bool with_probe = true) {
-        char pattern[] = "/tmp/kvi-home.XXXXXX";
-        path_ = mkdtemp(pattern);
-        fs::create_symlink(test_home() + "/kv", path_ + "/kv");
-        fs::create_symlink(test_home() + "/dbs", path_ + "/dbs");
-        fs::create_directories(path_ + "/bin");
-        fs::create_directories(path_ + "/export");
-        for (const auto& [name, text] : exports) std::ofstream(path_ + "/export/" + name, std::ios::binary) << text;
-        if (!with_probe) return;
-        std::ofstream(path_ + "/bin/dbload") << "#!/bin/sh\n"
-                                                "file=${1#PARFILE=}\n"
-                                                "echo \"argument: $1\" >&2\n"
-                                                "echo \"arguments: $#\" >&2\n"
-                                                "echo \"directory: $(pwd)\" >&2\n"
-                                                "echo \"mode: $(stat -c %a \"$file\")\" >&2\n"
-                                                "echo '--' >&2\n"
-                                                "cat \"$file\" >&2\n";
-        fs::permissions(path_ + "/bin/dbload", fs::perms::owner_all);
+    explicit import_probe_home(const std::map<std::string, std::string>& exports, bool with_probe = true)
+        : probe_home("dbload", with_probe) {
+        for (const auto& [name, text] : exports) write("export/" + name, text);
     }
     // The demo's own export file, written by the export utility.
-    probe_home() : probe_home({{"expdat.dmp", demo_export()}}) {}
-    ~probe_home() { fs::remove_all(path_); }
-    probe_home(const probe_home&) = delete;
-    probe_home& operator=(const probe_home&) = delete;
-    const std::string& path() const { return path_; }
+    import_probe_home() : import_probe_home({{"expdat.dmp", demo_export()}}) {}
 
     static std::string demo_export() {
         std::ifstream file(test_home() + "/export/expdat.dmp", std::ios::binary);
         return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     }
-
-private:
-    std::string path_;
 };
 
-// What the probe reported: its lines before "--", then the file's lines.
-struct probe_report {
-    std::vector<std::string> about;
-    std::vector<std::string> lines;
-};
-
-probe_report read_probe(const std::string& page) {
-    probe_report report;
-    size_t start = page.find("<pre>"), end = page.find("</pre>");
-    if (start == std::string::npos || end == std::string::npos) return report;
-    std::istringstream text(page.substr(start + 5, end - start - 5));
-    bool in_file = false;
-    for (std::string line; std::getline(text, line);) {
-        if (line == "--") in_file = true;
-        else (in_file ? report.lines : report.about).push_back(line);
-    }
-    return report;
-}
-
-std::vector<std::string> parameter_files(const std::string& home) {
-    std::vector<std::string> out;
-    for (const auto& entry : fs::directory_iterator(home + "/export"))
-        if (entry.path().filename().string().rfind("imppar", 0) == 0) out.push_back(entry.path());
-    return out;
-}
+std::vector<std::string> parameter_files(const std::string& home) { return ::parameter_files(home, "imppar"); }
 
 // The check boxes a list page shows, by name.
 std::vector<std::string> boxes(const std::string& page, const std::string& prefix) {
@@ -162,7 +115,7 @@ TEST_F(Import, FirstPageOffersTheExportDirectoryAndTheWholeFile) {
     // A request without a page counter starts the chain, whatever it carries:
     // nothing is read or run.
     for (const fields& form : {fields{}, fields{{"KVISUBMIT", "Import"}, {"KVISELECTOPTS", "Tables"}}}) {
-        probe_home home({{"expdat.dmp", "not read"}, {"older.dmp", "not read"}});
+        import_probe_home home({{"expdat.dmp", "not read"}, {"older.dmp", "not read"}});
         fs::create_directories(home.path() + "/export/subdirectory");
         cgi_result r = post(form, home.path());
         EXPECT_EQ(r.exit_code, 0);
@@ -217,7 +170,7 @@ TEST_F(Import, FirstPageOffersTheExportDirectoryAndTheWholeFile) {
         EXPECT_FALSE(contains(r.page, "argument:")) << "nothing is imported from a first request";
     }
     // Without the default file no entry is marked.
-    probe_home other(std::map<std::string, std::string>{{"other.dmp", ""}});
+    import_probe_home other(std::map<std::string, std::string>{{"other.dmp", ""}});
     cgi_result r = post({}, other.path());
     EXPECT_TRUE(contains(r.page, "<select name=\"KVIEXPFILE\">\n<option>other.dmp\n</select>")) << r.page;
 }
@@ -236,7 +189,7 @@ TEST_F(Import, ExportDirectoryWithoutFilesEndsTheRequestBeforeTheBody) {
     };
     for (const row& row : rows) {
         SCOPED_TRACE(row.what);
-        probe_home home(std::map<std::string, std::string>{});
+        import_probe_home home(std::map<std::string, std::string>{});
         if (row.subdirectory_only) fs::create_directories(home.path() + "/export/old");
         if (row.remove_directory) fs::remove_all(home.path() + "/export");
         cgi_result r = post(row.form, home.path());
@@ -292,7 +245,7 @@ TEST_F(Import, RefusalsEndThePageWithTheirBlockAndRunNothing) {
         {{{"KVISUBMIT", "Advanced Options"}, {"KVIEXPFILE", "no-tables.dmp"}}, {}, 5027, false},
     };
     for (const row& row : rows) {
-        probe_home home({{"expdat.dmp", probe_home::demo_export()},
+        import_probe_home home({{"expdat.dmp", import_probe_home::demo_export()},
                          {"one-line.dmp", "VANTOR EXPORT FILE 1\n"},
                          {"no-tables.dmp", export_file({{"SALES", {}}})}});
         fields form = without(with(first_page_fields(home.path()), row.change), row.drop);
@@ -325,7 +278,7 @@ TEST_F(Import, ButtonsAndScopesLeadToTheirPages) {
         {{{"KVISUBMIT", "Apply Scope"}, {"KVIINSTANCE", "2147483647"}}, "Everything in the chosen", "2147483647"},
         {{{"KVISUBMIT", "Apply Scope"}, {"KVIINSTANCE", "-1"}}, "Everything in the chosen", "1"},
     };
-    probe_home home;
+    import_probe_home home;
     for (const row& row : rows) {
         fields form = with(first_page_fields(home.path()), row.form);
         SCOPED_TRACE(form_body(form));
@@ -358,7 +311,7 @@ TEST_F(Import, ListsArePagedFiveAtATime) {
     };
     std::vector<std::pair<std::string, std::vector<std::string>>> schemas;
     for (const char* owner : {"A", "B", "C", "D", "E", "F"}) schemas.push_back({owner, {std::string(owner) + "X"}});
-    probe_home home({{"expdat.dmp", twelve_tables()}, {"six.dmp", export_file(schemas)}});
+    import_probe_home home({{"expdat.dmp", twelve_tables()}, {"six.dmp", export_file(schemas)}});
     for (const row& row : rows) {
         fields form = with(first_page_fields(home.path(), row.scope), row.buttons);
         if (std::string(row.scope) == "Users") form = with(form, {{"KVIEXPFILE", "six.dmp"}});
@@ -432,7 +385,7 @@ TEST_F(Import, TargetUsersAreCarriedUntilTheListIsReset) {
          "<option>SYSTEM\n</select><br>\n",
          {"HDT1=EVE"}},
     };
-    probe_home home({{"expdat.dmp", twelve_tables()}, {"ab.dmp", export_file({{"A", {"X"}}, {"B", {"Y"}}})}});
+    import_probe_home home({{"expdat.dmp", twelve_tables()}, {"ab.dmp", export_file({{"A", {"X"}}, {"B", {"Y"}}})}});
     for (const row& row : rows) {
         SCOPED_TRACE(row.what);
         fields form = with(with(first_page_fields(home.path(), row.scope), {{"KVISUBMIT", "Apply Scope"}}), row.posted);
@@ -449,7 +402,7 @@ TEST_F(Import, TargetUsersAreCarriedUntilTheListIsReset) {
 }
 
 TEST_F(Import, AdvancedPageShowsThePostedOrTheDefaultOptions) {
-    probe_home home;
+    import_probe_home home;
     const std::string& h = home.path();
     // Reached from a users page: the targets chosen there travel on.
     fields posted = with(first_page_fields(h, "Users"),
@@ -583,7 +536,7 @@ TEST_F(Import, ParameterFileHoldsExactlyTheChosenLines) {
          {"BUFFER=4096", "RECORDLENGTH=1024", "FROMUSER=(", "B,", "A)", "TOUSER=(", "B,", "A)", "TABLES=(", "T)"}},
     };
     for (const row& row : rows) {
-        probe_home home({{"expdat.dmp", probe_home::demo_export()},
+        import_probe_home home({{"expdat.dmp", import_probe_home::demo_export()},
                          {"twins.dmp", export_file({{"A", {"T"}}, {"B", {"T"}}})}});
         const std::string& h = home.path();
         fields form = without(with(first_page_fields(h), row.change), row.drop);
@@ -599,16 +552,7 @@ TEST_F(Import, ParameterFileHoldsExactlyTheChosenLines) {
             expected.push_back(line);
         }
         EXPECT_EQ(probe.lines, expected);
-        // Started without a shell, in the home, with the file readable by its owner only.
-        ASSERT_EQ(probe.about.size(), 4u) << r.page;
-        std::string argument = "argument: PARFILE=" + h + "/export/imppar";
-        EXPECT_EQ(probe.about[0].rfind(argument, 0), 0u) << probe.about[0];
-        EXPECT_TRUE(probe.about[0].size() > argument.size() &&
-                    probe.about[0].find_first_not_of("0123456789", argument.size()) == std::string::npos)
-            << probe.about[0];
-        EXPECT_EQ(probe.about[1], "arguments: 1");
-        EXPECT_EQ(probe.about[2], "directory: " + h);
-        EXPECT_EQ(probe.about[3], "mode: 400");
+        expect_started_plainly(probe, h, "imppar");
         EXPECT_EQ(parameter_files(h), std::vector<std::string>{});
         EXPECT_TRUE(contains(r.page, FORM_OPENING + "<p><p><p>\n<pre>argument:")) << r.page;
         EXPECT_TRUE(contains(r.page, "</pre>\n</form>\n<hr width=100%>")) << r.page;
@@ -616,7 +560,7 @@ TEST_F(Import, ParameterFileHoldsExactlyTheChosenLines) {
 }
 
 TEST_F(Import, UtilityThatCannotStartIsReportedInsideThePage) {
-    probe_home home({{"expdat.dmp", probe_home::demo_export()}}, false);
+    import_probe_home home({{"expdat.dmp", import_probe_home::demo_export()}}, false);
     cgi_result r = post(with(first_page_fields(home.path()), {{"KVISUBMIT", "Import"}}), home.path());
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(form_of(r.page), FORM_OPENING +
@@ -667,7 +611,7 @@ TEST_F(Import, ValuesAreWrittenAsTextNeverAsMarkup) {
           {"KVIINDEXFILENAME", hostile}, {"HDU0", hostile}}},
     };
     // A file name and a table name of the export file are values too.
-    probe_home home({{"expdat.dmp", export_file({{"SALES", {"<script>x</script>"}}})},
+    import_probe_home home({{"expdat.dmp", export_file({{"SALES", {"<script>x</script>"}}})},
                      {"\"><script>", export_file({{"HR", {"T"}}})}});
     for (const row& row : rows) {
         fields form = with(first_page_fields(home.path()), row.form);
