@@ -3,42 +3,19 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { after, before, test } from 'node:test';
-import { home, launchBrowser, outputDir, startApache } from './harness.mjs';
+import { test } from 'node:test';
+import { home, loggedIn, outputDir, press, serveAndBrowse } from './harness.mjs';
 
-let server;
-let browser;
-
-before(async () => {
-  server = await startApache();
-  browser = await launchBrowser();
-});
-
-after(async () => {
-  await browser?.close();
-  await server?.stop();
-});
-
-// Presses a submit button of the tool's form and waits for the next page.
-async function press(page, label) {
-  await Promise.all([
-    page.waitForNavigation({ waitUntil: 'load' }),
-    page.click(`input[type=submit][value="${label}"]`),
-  ]);
-}
+const web = serveAndBrowse();
 
 test('a DBA exports two tables and reads the utility\'s lines in the page', async () => {
   const dump = path.join(home, 'export', 'web-two-tables.dmp');
   fs.rmSync(dump, { force: true });
-  const page = await browser.newPage();
-  await page.goto(`${server.base}/PROD-bin/login`);
-  await page.fill('#user', 'SYSTEM');
-  await page.fill('#password', 'demo');
-  await Promise.all([page.waitForNavigation({ waitUntil: 'load' }), page.click('button[type=submit]')]);
+  const page = await loggedIn(web);
 
   // The export tool is the tool map's third area.
   await Promise.all([
-    page.waitForURL(`${server.base}/PROD-bin/nph-kve`),
+    page.waitForURL(`${web.server.base}/PROD-bin/nph-kve`),
     page.locator('img[usemap="#kvcmup.map"]').first().click({ position: { x: 195, y: 15 } }),
   ]);
   assert.equal(await page.title(), 'Export and Import');

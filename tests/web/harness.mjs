@@ -6,6 +6,7 @@ import fs from 'node:fs';
 import http from 'node:http';
 import net from 'node:net';
 import path from 'node:path';
+import { after, before } from 'node:test';
 import { chromium } from 'playwright-core';
 
 const APACHE = '/usr/sbin/apache2';
@@ -156,4 +157,39 @@ export async function launchBrowser() {
       '--disable-background-networking', '--disable-component-update', '--disable-sync'],
     env: { ...process.env, HOME: dir, XDG_CONFIG_HOME: dir, XDG_CACHE_HOME: dir, TMPDIR: dir },
   });
+}
+
+// Apache and Chromium for the tests of one file: started before its first
+// test, stopped after its last. Their handles are the session's server and
+// browser.
+export function serveAndBrowse() {
+  const session = {};
+  before(async () => {
+    session.server = await startApache();
+    session.browser = await launchBrowser();
+  });
+  after(async () => {
+    await session.browser?.close();
+    await session.server?.stop();
+  });
+  return session;
+}
+
+// A new page of the session's browser, logged in as SYSTEM through the
+// login form of PROD.
+export async function loggedIn(session) {
+  const page = await session.browser.newPage();
+  await page.goto(`${session.server.base}/PROD-bin/login`);
+  await page.fill('#user', 'SYSTEM');
+  await page.fill('#password', 'demo');
+  await Promise.all([page.waitForNavigation({ waitUntil: 'load' }), page.click('button[type=submit]')]);
+  return page;
+}
+
+// Presses a submit button of the tool's form and waits for the next page.
+export async function press(page, label) {
+  await Promise.all([
+    page.waitForNavigation({ waitUntil: 'load' }),
+    page.click(`input[type=submit][value="${label}"]`),
+  ]);
 }

@@ -5,29 +5,10 @@ import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
-import { after, before, test } from 'node:test';
-import { home, launchBrowser, outputDir, startApache } from './harness.mjs';
+import { test } from 'node:test';
+import { home, loggedIn, outputDir, press, serveAndBrowse } from './harness.mjs';
 
-let server;
-let browser;
-
-before(async () => {
-  server = await startApache();
-  browser = await launchBrowser();
-});
-
-after(async () => {
-  await browser?.close();
-  await server?.stop();
-});
-
-// Presses a submit button of the tool's form and waits for the next page.
-async function press(page, label) {
-  await Promise.all([
-    page.waitForNavigation({ waitUntil: 'load' }),
-    page.click(`input[type=submit][value="${label}"]`),
-  ]);
-}
+const web = serveAndBrowse();
 
 // A statement against the instance, run as the user the programs run as, so
 // that the instance's files stay theirs.
@@ -41,20 +22,16 @@ function sql(statement) {
 }
 
 test('a DBA imports a table of the second list page into another user', async () => {
-  const page = await browser.newPage();
-  await page.goto(`${server.base}/PROD-bin/login`);
-  await page.fill('#user', 'SYSTEM');
-  await page.fill('#password', 'demo');
-  await Promise.all([page.waitForNavigation({ waitUntil: 'load' }), page.click('button[type=submit]')]);
+  const page = await loggedIn(web);
 
   // The tool map's third area leads to the export tool, whose switch leads on
   // to the import tool.
   await Promise.all([
-    page.waitForURL(`${server.base}/PROD-bin/nph-kve`),
+    page.waitForURL(`${web.server.base}/PROD-bin/nph-kve`),
     page.locator('img[usemap="#kvcmup.map"]').first().click({ position: { x: 195, y: 15 } }),
   ]);
   await Promise.all([
-    page.waitForURL(`${server.base}/PROD-bin/nph-kvi`),
+    page.waitForURL(`${web.server.base}/PROD-bin/nph-kvi`),
     page.locator('img[usemap="#kve.map"]').click({ position: { x: 40, y: 10 } }),
   ]);
   assert.equal(await page.title(), 'Export and Import');

@@ -2,27 +2,16 @@
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import path from 'node:path';
-import { after, before, test } from 'node:test';
-import { home, launchBrowser, outputDir, startApache } from './harness.mjs';
+import { test } from 'node:test';
+import { home, outputDir, serveAndBrowse } from './harness.mjs';
 
-let server;
-let browser;
-
-before(async () => {
-  server = await startApache();
-  browser = await launchBrowser();
-});
-
-after(async () => {
-  await browser?.close();
-  await server?.stop();
-});
+const web = serveAndBrowse();
 
 test('the login page names the instance of its address and offers the home', async (t) => {
   for (const sid of ['PROD', 'TEST']) {
     await t.test(sid, async () => {
-      const page = await browser.newPage();
-      const response = await page.goto(`${server.base}/${sid}-bin/login`);
+      const page = await web.browser.newPage();
+      const response = await page.goto(`${web.server.base}/${sid}-bin/login`);
       assert.equal(response.status(), 200);
       assert.equal(await page.textContent('#sid'), sid);
       assert.equal(await page.inputValue('input[name=VANTOR_SID]'), sid);
@@ -35,8 +24,8 @@ test('the login page names the instance of its address and offers the home', asy
 });
 
 test('a DBA logs in through the form and follows the tool bar to the backup tool', async () => {
-  const page = await browser.newPage();
-  await page.goto(`${server.base}/PROD-bin/login`);
+  const page = await web.browser.newPage();
+  await page.goto(`${web.server.base}/PROD-bin/login`);
   await page.fill('#user', 'SYSTEM');
   await page.fill('#password', 'demo');
   const [request] = await Promise.all([
@@ -60,7 +49,7 @@ test('a DBA logs in through the form and follows the tool bar to the backup tool
   // The backup tool is the map's last area, at the right end of the picture.
   const toolMap = page.locator('img[usemap="#kvcmup.map"]');
   await Promise.all([
-    page.waitForURL(`${server.base}/PROD-bin/nph-kvb`),
+    page.waitForURL(`${web.server.base}/PROD-bin/nph-kvb`),
     toolMap.click({ position: { x: 430, y: 15 } }),
   ]);
   // Only the cookie tells the backup tool who is logged in where.
@@ -84,7 +73,7 @@ test('an address without a proper instance id gets a message, not a form', async
     await t.test(String(scriptName), async () => {
       const { head, body } = runLogin(scriptName === undefined ? {} : { SCRIPT_NAME: scriptName });
       assert.match(head, /^Status: 400 /);
-      const page = await browser.newPage();
+      const page = await web.browser.newPage();
       await page.setContent(body);
       assert.equal(await page.locator('form').count(), 0);
       assert.match(await page.textContent('body'), /names no database instance/);
@@ -97,7 +86,7 @@ test('an address without a proper instance id gets a message, not a form', async
 test('a home holding markup comes back as the same text, never as markup', async () => {
   const markedHome = '/h"><script>document.title="owned"</script>\' x=`y`&amp;';
   const { body } = runLogin({ SCRIPT_NAME: '/PROD-bin/login', VANTOR_HOME: markedHome });
-  const page = await browser.newPage();
+  const page = await web.browser.newPage();
   await page.setContent(body);
   assert.equal(await page.inputValue('input[name=VANTOR_HOME]'), markedHome);
   assert.equal(await page.locator('script').count(), 0);

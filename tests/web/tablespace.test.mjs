@@ -3,36 +3,16 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { after, before, test } from 'node:test';
-import { home, launchBrowser, outputDir, startApache } from './harness.mjs';
+import { test } from 'node:test';
+import { home, loggedIn, outputDir, serveAndBrowse } from './harness.mjs';
 
-let server;
-let browser;
-
-before(async () => {
-  server = await startApache();
-  browser = await launchBrowser();
-});
-
-after(async () => {
-  await browser?.close();
-  await server?.stop();
-});
-
-async function loggedIn() {
-  const page = await browser.newPage();
-  await page.goto(`${server.base}/PROD-bin/login`);
-  await page.fill('#user', 'SYSTEM');
-  await page.fill('#password', 'demo');
-  await Promise.all([page.waitForNavigation(), page.click('button[type=submit]')]);
-  return page;
-}
+const web = serveAndBrowse();
 
 const total = async (page) => Number(await page.textContent('td:text-is("Total") + td'));
 
 test('the usage page shows its chart, and an added data file grows the total', async () => {
-  const page = await loggedIn();
-  await page.goto(`${server.base}/PROD-bin/kvx`);
+  const page = await loggedIn(web);
+  await page.goto(`${web.server.base}/PROD-bin/kvx`);
   const chart = page.locator('img[src*="/PROD-bin/kvx/kvx"]');
   assert.equal(await chart.count(), 1);
   assert.deepEqual(await chart.evaluate((img) => [img.complete, img.naturalWidth, img.naturalHeight]), [true, 110, 110]);
