@@ -5,10 +5,10 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 
+#include "i/kviscan.h"
 #include "instance_fixture.h"
 #include "vdb/dumpfile.h"
 
@@ -46,50 +46,13 @@ Outcome run_program(const std::vector<std::string>& args, const std::string& dir
     return Outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(err_path), slurp(out_path)};
 }
 
-// The reading of an export file by the import tool: the tables it creates and
-// the owner current at each, found by the two markers byte by byte.
+// The tables of an export file as the import tool finds them, each with the
+// owner current at it, in the order of the file.
 std::vector<std::pair<std::string, std::string>> scan_export(const std::string& path) {
     std::vector<std::pair<std::string, std::string>> tables;
-    std::FILE* f = std::fopen(path.c_str(), "r");
-    if (!f) return tables;
-    char line[256] = {};
-    std::fgets(line, 128, f);
-    std::fgets(line, 128, f);
-    std::string current(line + 1, std::strlen(line) - 2);
-    auto read_name = [&] {
-        std::string name;
-        int c;
-        while ((c = std::fgetc(f)) != EOF && c != '\n' && c != '\r' && c != '"') name += static_cast<char>(c);
-        return name;
-    };
-    const char a[] = "CREATE TABLE \"", b[] = "\nCONNECT ";
-    int pa = 0, pb = 0, c;
-    while ((c = std::fgetc(f)) != EOF) {
-        bool used = false;
-        if (c == a[pa]) {
-            if (pa == 13) {
-                tables.emplace_back(current, read_name());
-                pa = pb = 0;
-                used = true;
-            } else {
-                ++pa;
-            }
-        } else {
-            pa = c == 'C' ? 1 : 0;
-        }
-        if (!used && c == b[pb]) {
-            if (pb == 8) {
-                std::string name = read_name();
-                if (name.find(' ') == std::string::npos && name.substr(0, 2) != "BY") current = name;
-                pa = pb = 0;
-            } else {
-                ++pb;
-            }
-        } else {
-            pb = c == '\n' ? 1 : 0;
-        }
-    }
-    std::fclose(f);
+    kvi_scan_result found;
+    if (kvi_scan_file(path.c_str(), &found) != 0) return tables;
+    for (size_t i = found.tables.size(); i-- > 0;) tables.emplace_back(found.owners[i], found.tables[i]);
     return tables;
 }
 
