@@ -39,15 +39,17 @@ void end_session(void*& session) {
     session = nullptr;
 }
 
+// Ends the session held in session, if any, and connects a new one there.
+void reconnect(void*& session, const char* user, const char* password, vdb::Logon logon) {
+    end_session(session);
+    session = vdb::Session::connect(vdb::location_from_environment(), user ? user : "", password ? password : "", logon)
+                  .release();
+}
+
 }  // namespace
 
 int dbc_connect_privileged(dbc_host_area* hda, const char* user, const char* password) {
-    return on_area(hda, [&] {
-        end_session(hda->session);
-        hda->session = vdb::Session::connect(vdb::location_from_environment(), user ? user : "",
-                                             password ? password : "", vdb::Logon::privileged)
-                           .release();
-    });
+    return on_area(hda, [&] { reconnect(hda->session, user, password, vdb::Logon::privileged); });
 }
 
 int dbc_startup(dbc_host_area* hda, const char* parameter_text, int force) {
@@ -66,12 +68,7 @@ int dbc_disconnect_privileged(dbc_host_area* hda) {
 }
 
 int dbc_logon_normal(dbc_logon* lda, const char* user, const char* password) {
-    return on_area(lda, [&] {
-        end_session(lda->session);
-        lda->session = vdb::Session::connect(vdb::location_from_environment(), user ? user : "",
-                                             password ? password : "", vdb::Logon::administrative)
-                           .release();
-    });
+    return on_area(lda, [&] { reconnect(lda->session, user, password, vdb::Logon::administrative); });
 }
 
 int dbc_logoff(dbc_logon* lda) {
