@@ -142,15 +142,17 @@ int kvg_get_server(kvg_context* context, kvg_server* server, const kvg_var* list
 
 // ---- password encoding ----------------------------------------------------
 
-// Enciphers clear text; returns the enciphered length (text + pad) with the
-// bytes in *out, or -1 after an error block.
+// Enciphers clear text (the empty text too) under the installation's key;
+// returns the enciphered length (nonce, ciphertext as long as the text, and
+// tag) with the bytes in *out, or -1 after an error block.
 int kvg_encode_password(kvg_context* context, const char* clear, unsigned char** out);
 // Each byte as lower-case hex followed by "w" (0x0A 0xFF gives "awffw").
 char* kvg_hex_encode(kvg_context* context, const unsigned char* bytes, int length);
 // Reads length "w"-ended groups; never reads past the end of text, missing
 // groups give 0 bytes. The text itself comes back when no block can be had.
 unsigned char* kvg_hex_decode(kvg_context* context, const char* text, int length);
-// Deciphers length bytes into the clear text; 0, or -1 after an error block.
+// Deciphers length bytes into the clear text; 0, or -1 after an error block
+// (1047 for a text that was changed, cut or enciphered under another key).
 int kvg_decode_password(kvg_context* context, const unsigned char* bytes, int length, char** out);
 // How many "w"-ended groups a hex text holds.
 int kvg_hex_group_count(const char* text);

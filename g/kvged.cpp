@@ -1,4 +1,6 @@
 // Password encoding for the login cookie: encipher, hex text and back.
+// The enciphered text is the security services' nonce, ciphertext and tag.
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -9,53 +11,54 @@
 namespace {
 
 constexpr const char* MODULE = "g/kvged";
-// A stream cipher asks for no pad; the text then gets this many bytes, the
-// last of which holds the count.
-constexpr int DEFAULT_PAD = 8;
+// The longest clear text whose enciphered length, and the terminating byte
+// after it, still fit the cookie's decimal length.
+constexpr size_t LONGEST_CLEAR = INT_MAX - NSS_OVERHEAD - 1;
 
-// Sets up the cipher from the installation's key file, at every encode and
-// decode. 0, or -1 after an error block.
-int cipher_setup(kvg_context* context, nss_cipher* cipher) {
-    auto* key = static_cast<unsigned char*>(kvg_alloc(context, NSS_VALUE_SIZE, 0, MODULE, __LINE__));
-    auto* second = static_cast<unsigned char*>(kvg_alloc(context, NSS_VALUE_SIZE, 0, MODULE, __LINE__));
-    if (!key || !second) {
+// Reads the installation's key into a block of the heap, at every encode and
+// decode. The key, or none after an error block; release it with drop_key.
+nss_key* cipher_setup(kvg_context* context) {
+    auto* key = static_cast<nss_key*>(kvg_alloc(context, sizeof(nss_key), 0, MODULE, __LINE__));
+    if (!key) {
         kvg_error_message(0, "KVG-EDIN", 1013, context);
-        return -1;
+        return nullptr;
     }
     const char* home = kvg_getenv(context, "VANTOR_HOME");
     std::string key_file = std::string(home ? home : "") + "/kv/key";
-    int result = nss_read_key_file(key_file.c_str(), key, second) == 0 &&
-                         nss_init(cipher, NSS_RC4_40, key, second) == 0
-                     ? 0
-                     : -1;
-    std::memset(key, 0, NSS_VALUE_SIZE);
-    std::memset(second, 0, NSS_VALUE_SIZE);
+    if (nss_read_key_file(key_file.c_str(), key) == NSS_OK) return key;
     kvg_free(context, key);
-    kvg_free(context, second);
-    if (result != 0) kvg_error_message(0, "KVG-EDIN", 1045, context);
-    return result;
+    kvg_error_message(0, "KVG-EDIN", 1045, context);
+    return nullptr;
+}
+
+void drop_key(kvg_context* context, nss_key* key) {
+    nss_wipe(key, sizeof *key);
+    kvg_free(context, key);
 }
 
 }  // namespace
 
 int kvg_encode_password(kvg_context* context, const char* clear, unsigned char** out) {
-    nss_cipher cipher;
-    if (cipher_setup(context, &cipher) != 0) return -1;
-    int length = static_cast<int>(std::strlen(clear));
-    int pad = static_cast<int>(nss_pad_count(&cipher, length));
-    if (pad == 0) pad = DEFAULT_PAD;
-    auto* plain = static_cast<unsigned char*>(kvg_alloc(context, length + pad, 0, MODULE, __LINE__));
-    auto* enciphered = static_cast<unsigned char*>(kvg_alloc(context, length + pad + 1, 0, MODULE, __LINE__));
-    if (!plain || !enciphered) {
+    nss_key* key = cipher_setup(context);
+    if (!key) return -1;
+    size_t length = std::strlen(clear);
+    unsigned char* enciphered = nullptr;
+    if (length <= LONGEST_CLEAR)
+        enciphered = static_cast<unsigned char*>(kvg_alloc(context, length + NSS_OVERHEAD + 1, 0, MODULE, __LINE__));
+    if (!enciphered) {
+        drop_key(context, key);
         kvg_error_message(0, "KVG-EDEN", 1013, context);
         return -1;
     }
-    std::memcpy(plain, clear, length);
-    plain[length + pad - 1] = static_cast<unsigned char>(pad);
-    nss_encipher(&cipher, plain, enciphered, length + pad);
-    enciphered[length + pad] = '\0';
+    int result = nss_encipher(key, reinterpret_cast<const unsigned char*>(clear), length, enciphered);
+    drop_key(context, key);
+    if (result != NSS_OK) {
+        kvg_error_message(0, "KVG-EDIN", 1045, context);
+        return -1;
+    }
+    enciphered[length + NSS_OVERHEAD] = '\0';
     *out = enciphered;
-    return length + pad;
+    return static_cast<int>(length + NSS_OVERHEAD);
 }
 
 char* kvg_hex_encode(kvg_context* context, const unsigned char* bytes, int length) {
@@ -95,22 +98,25 @@ int kvg_decode_password(kvg_context* context, const unsigned char* bytes, int le
         kvg_error_message(0, "KVG-EDDE", 1046, context);
         return -1;
     }
-    nss_cipher cipher;
-    if (cipher_setup(context, &cipher) != 0) return -1;
+    nss_key* key = cipher_setup(context);
+    if (!key) return -1;
     auto* clear = static_cast<unsigned char*>(kvg_alloc(context, length + 1, 0, MODULE, __LINE__));
     if (!clear) {
+        drop_key(context, key);
         kvg_error_message(0, "KVG-EDDE", 1013, context);
         return -1;
     }
-    nss_decipher(&cipher, bytes, clear, length);
-    // The last byte says how many pad bytes follow the text; a count the text
-    // cannot hold means the bytes were not enciphered with this key.
-    int pad = clear[length - 1];
-    if (pad < 1 || pad > length) {
-        kvg_error_message(0, "KVG-EDDE", 1047, context);
+    size_t clear_length = 0;
+    int result = nss_decipher(key, bytes, static_cast<size_t>(length), clear, &clear_length);
+    drop_key(context, key);
+    if (result != NSS_OK) {
+        // A text that fails its tag was changed, cut or made under another
+        // key: the login is not this installation's.
+        if (result == NSS_REFUSED) kvg_error_message(0, "KVG-EDDE", 1047, context);
+        else kvg_error_message(0, "KVG-EDIN", 1045, context);
         return -1;
     }
-    clear[length - pad] = '\0';
+    clear[clear_length] = '\0';
     *out = reinterpret_cast<char*>(clear);
     return 0;
 }

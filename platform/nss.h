@@ -1,34 +1,48 @@
-// nss: the security services' cipher for the login cookie's password.
+// nss: the security services of the login cookie.
 //
-// Algorithm 1 is RC4_40: the RC4 stream cipher keyed with a 40-bit working
-// key that is derived from an 8-byte key and an 8-byte second value. Both
-// values come from the installation's key file HOME/kv/key, which the
-// installer fills with random bytes.
+// The cookie's password is enciphered with AES-256-GCM under the
+// installation's 256-bit key, with a fresh random 96-bit nonce every time, so
+// equal passwords never give equal texts and a changed text is refused. The
+// key lives in HOME/kv/key (64 hexadecimal digits, readable by its owner
+// only), made once by the installer; it is never part of the program.
 #pragma once
 
 #include <cstddef>
 
-constexpr int NSS_RC4_40 = 1;
-constexpr size_t NSS_VALUE_SIZE = 8;
+constexpr size_t NSS_KEY_SIZE = 32;
+constexpr size_t NSS_NONCE_SIZE = 12;
+constexpr size_t NSS_TAG_SIZE = 16;
+// An enciphered text is the nonce, the ciphertext (as long as the clear text)
+// and the tag, in this order.
+constexpr size_t NSS_OVERHEAD = NSS_NONCE_SIZE + NSS_TAG_SIZE;
 
-struct nss_cipher {
-    unsigned char working_key[5];
+struct nss_key {
+    unsigned char bytes[NSS_KEY_SIZE];
 };
 
-// Reads the key and the second value from a key file (32 hexadecimal digits).
-// Returns 0, or -1 when the file is missing or malformed.
-int nss_read_key_file(const char* path, unsigned char key[NSS_VALUE_SIZE],
-                      unsigned char second[NSS_VALUE_SIZE]);
-// Writes a new key file of random values, readable by its owner only.
-// Returns 0, or -1 with errno set.
-int nss_write_key_file(const char* path);
+// Results of the operations below.
+constexpr int NSS_OK = 0;
+constexpr int NSS_FAILED = -1;  // the file or the library failed; nothing to blame on the text
+constexpr int NSS_REFUSED = 1;  // the text was not enciphered, unchanged, under this key
 
-// Sets up a cipher for the algorithm; 0, or -1 for an unknown algorithm.
-int nss_init(nss_cipher* cipher, int algorithm, const unsigned char key[NSS_VALUE_SIZE],
-             const unsigned char second[NSS_VALUE_SIZE]);
-// Pad bytes the algorithm asks for a text of length bytes: none for a stream cipher.
-size_t nss_pad_count(const nss_cipher* cipher, size_t length);
-// Enciphers or deciphers length bytes of in into out (a stream cipher: the
-// same operation both ways; in and out may be the same block).
-void nss_encipher(const nss_cipher* cipher, const unsigned char* in, unsigned char* out, size_t length);
-void nss_decipher(const nss_cipher* cipher, const unsigned char* in, unsigned char* out, size_t length);
+// Reads the key from a key file: exactly 64 hexadecimal digits, one line feed
+// allowed after them. NSS_OK, or NSS_FAILED when the file is missing or
+// malformed (an older, shorter key is malformed).
+int nss_read_key_file(const char* path, nss_key* key);
+// Makes sure path holds a key: a well-formed key is kept (and made private),
+// anything else is replaced by a new random key, readable by its owner only.
+// NSS_OK with *made telling whether a new key was written, or NSS_FAILED with
+// errno set.
+int nss_ensure_key_file(const char* path, bool* made);
+
+// Enciphers length bytes of in into out, which holds length + NSS_OVERHEAD
+// bytes. NSS_OK or NSS_FAILED.
+int nss_encipher(const nss_key* key, const unsigned char* in, size_t length, unsigned char* out);
+// Deciphers an enciphered text of length bytes into out, which holds at least
+// length bytes; *clear_length is the clear text's length. NSS_OK, NSS_REFUSED
+// for a changed, cut or foreign text, or NSS_FAILED.
+int nss_decipher(const nss_key* key, const unsigned char* in, size_t length, unsigned char* out,
+                 size_t* clear_length);
+
+// Overwrites bytes that held a key or a password, in a way the compiler keeps.
+void nss_wipe(void* bytes, size_t length);

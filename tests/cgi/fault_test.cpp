@@ -332,11 +332,11 @@ TEST_F(Fault, MissingCatalogueEndsEveryProgramBeforeItActs) {
     EXPECT_EQ(directory_entries(home.path() + "/export"), std::vector<std::string>{"expdat.dmp"});
 }
 
-TEST_F(Fault, MissingOrDamagedKeyFileRefusesEveryEncipheredPassword) {
-    for (bool damaged : {false, true}) {
-        SCOPED_TRACE(damaged ? "damaged key file" : "no key file");
+TEST_F(Fault, MissingOrOlderKeyFileRefusesEveryEncipheredPassword) {
+    for (bool older : {false, true}) {
+        SCOPED_TRACE(older ? "an older installation's key" : "no key file");
         import_home home;
-        if (damaged) home.write("kv/key", "0123456789abcdef\n");
+        if (older) home.write("kv/key", "0123456789abcdef0123456789abcdef\n");
         else home.remove("kv/key");
         // The launcher cannot encipher a login: no cookie.
         tool_request login = acting("kvla", home.path(), "");

@@ -1,62 +1,195 @@
-#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <optional>
+#include <openssl/evp.h>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/nss.h"
+#include "support/cgi_run.h"
 
 namespace {
 
+using bytes = std::vector<unsigned char>;
+
 std::string temp_path(const char* name) { return testing::TempDir() + name + std::to_string(getpid()); }
+
+std::string read_text(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void write_text(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+unsigned file_mode(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 0;
+}
+
+nss_key key_of(unsigned char first) {
+    nss_key key;
+    for (size_t i = 0; i < NSS_KEY_SIZE; ++i) key.bytes[i] = static_cast<unsigned char>(first + i);
+    return key;
+}
+
+bytes encipher(const nss_key& key, const std::string& clear) {
+    bytes out(clear.size() + NSS_OVERHEAD);
+    EXPECT_EQ(nss_encipher(&key, reinterpret_cast<const unsigned char*>(clear.data()), clear.size(), out.data()), NSS_OK);
+    return out;
+}
+
+// The clear text, or none when the text is refused.
+std::optional<std::string> decipher(const nss_key& key, const bytes& text) {
+    bytes out(text.size() + 1, 'x');
+    size_t length = 0;
+    int result = nss_decipher(&key, text.data(), text.size(), out.data(), &length);
+    EXPECT_NE(result, NSS_FAILED);
+    if (result != NSS_OK) {
+        // What was deciphered of a refused text is not left lying about.
+        for (size_t i = 0; i + NSS_OVERHEAD < text.size(); ++i) EXPECT_EQ(out[i], 0) << i;
+        return std::nullopt;
+    }
+    return std::string(out.begin(), out.begin() + static_cast<long>(length));
+}
+
+// kvkey, as the installer runs it.
+cgi_result run_kvkey(const std::string& path) { return run_cgi(KV_KVKEY, {"kvkey", path}, {}); }
+
+const std::regex KEY_TEXT("[0-9a-f]{64}\n");
 
 }  // namespace
 
-TEST(KeyFile, IsRandomPrivateAndReadBack) {
+TEST(KeyFile, InstallMakesAPrivateRandomKeyKeepsItAndReplacesAnOlderOne) {
     std::string a = temp_path("key_a"), b = temp_path("key_b");
-    ASSERT_EQ(nss_write_key_file(a.c_str()), 0);
-    ASSERT_EQ(nss_write_key_file(b.c_str()), 0);
-    struct stat st;
-    ASSERT_EQ(stat(a.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
-    unsigned char key_a[8], second_a[8], key_b[8], second_b[8];
-    ASSERT_EQ(nss_read_key_file(a.c_str(), key_a, second_a), 0);
-    ASSERT_EQ(nss_read_key_file(b.c_str(), key_b, second_b), 0);
-    EXPECT_NE(std::memcmp(key_a, key_b, 8), 0);
+    cgi_result made = run_kvkey(a);
+    EXPECT_EQ(made.exit_code, 0) << made.errors;
+    EXPECT_EQ(made.page, "Creating key file: " + a + "\n");
+    std::string key_a = read_text(a);
+    EXPECT_TRUE(std::regex_match(key_a, KEY_TEXT)) << key_a;
+    EXPECT_EQ(file_mode(a), 0600u);
+    ASSERT_EQ(run_kvkey(b).exit_code, 0);
+    EXPECT_NE(read_text(b), key_a);
+
+    // A reinstall keeps a well-formed key, and makes it private again.
+    chmod(a.c_str(), 0644);
+    cgi_result kept = run_kvkey(a);
+    EXPECT_EQ(kept.exit_code, 0);
+    EXPECT_EQ(kept.page, "");
+    EXPECT_EQ(read_text(a), key_a);
+    EXPECT_EQ(file_mode(a), 0600u);
+
+    // The 32 digits of an older installation, or a damaged file, give way to a new key.
+    for (const char* old : {"0123456789abcdef0123456789abcdef\n", "", "not a key"}) {
+        write_text(a, old);
+        chmod(a.c_str(), 0644);
+        EXPECT_EQ(run_kvkey(a).exit_code, 0);
+        std::string replaced = read_text(a);
+        EXPECT_TRUE(std::regex_match(replaced, KEY_TEXT)) << replaced;
+        EXPECT_NE(replaced, key_a);
+        EXPECT_EQ(file_mode(a), 0600u);
+    }
+
+    cgi_result refused = run_kvkey("/nonexistent/kv/key");
+    EXPECT_EQ(refused.exit_code, 1);
+    EXPECT_NE(refused.errors.find("kvkey: cannot write /nonexistent/kv/key"), std::string::npos) << refused.errors;
     unlink(a.c_str());
     unlink(b.c_str());
 }
 
-TEST(KeyFile, MissingOrMalformedFilesAreRefused) {
-    unsigned char key[8], second[8];
-    EXPECT_EQ(nss_read_key_file("/nonexistent/kv/key", key, second), -1);
-    for (const char* text : {"", "0123", "zz23456789abcdef0123456789abcdef\n"}) {
-        std::string path = temp_path("bad_key");
-        FILE* f = std::fopen(path.c_str(), "w");
-        std::fputs(text, f);
-        std::fclose(f);
-        EXPECT_EQ(nss_read_key_file(path.c_str(), key, second), -1) << text;
-        unlink(path.c_str());
+TEST(KeyFile, OnlySixtyFourHexDigitsAreAKey) {
+    const std::string digits = "000102030405060708090a0b0c0d0e0f101112131415161718191A1B1C1D1E1F";
+    struct row {
+        std::string text;
+        bool key;
+    } rows[] = {
+        {digits, true},
+        {digits + "\n", true},
+        {"", false},
+        {digits.substr(0, 32) + "\n", false},
+        {digits.substr(0, 63), false},
+        {digits + "0", false},
+        {digits + "\n\n", false},
+        {digits + " ", false},
+        {"z" + digits.substr(1), false},
+    };
+    std::string path = temp_path("key_text");
+    for (const row& r : rows) {
+        write_text(path, r.text);
+        nss_key key{};
+        EXPECT_EQ(nss_read_key_file(path.c_str(), &key), r.key ? NSS_OK : NSS_FAILED) << r.text;
+        if (r.key) {
+            EXPECT_EQ(std::memcmp(key.bytes, key_of(0).bytes, NSS_KEY_SIZE), 0) << r.text;
+        }
+    }
+    unlink(path.c_str());
+    nss_key key;
+    EXPECT_EQ(nss_read_key_file("/nonexistent/kv/key", &key), NSS_FAILED);
+}
+
+TEST(Cipher, RoundTripsAndNeverGivesTheSameTextTwice) {
+    const nss_key key = key_of(7);
+    for (const std::string& clear : {std::string(), std::string("a"), std::string("tiger"),
+                                     std::string("\xC3\xA9t\xC3\xA9 \xE2\x82\xAC"), std::string(64, 'k'),
+                                     std::string("with\0zero", 9) + std::string(1000, 'z')}) {
+        bytes first = encipher(key, clear), second = encipher(key, clear);
+        EXPECT_EQ(first.size(), clear.size() + 28);
+        EXPECT_EQ(decipher(key, first), clear);
+        EXPECT_EQ(decipher(key, second), clear);
+        // Another nonce, so another ciphertext and tag.
+        EXPECT_NE(bytes(first.begin(), first.begin() + 12), bytes(second.begin(), second.begin() + 12));
+        EXPECT_NE(bytes(first.begin() + 12, first.end()), bytes(second.begin() + 12, second.end()));
     }
 }
 
-TEST(Cipher, RoundTripsAndDependsOnBothValues) {
-    const unsigned char key[8] = {1, 2, 3, 4, 5, 6, 7, 8}, second[8] = {9, 10, 11, 12, 13, 14, 15, 16};
-    const unsigned char other[8] = {9, 10, 11, 12, 13, 14, 15, 17};
-    nss_cipher cipher, changed;
-    ASSERT_EQ(nss_init(&cipher, NSS_RC4_40, key, second), 0);
-    ASSERT_EQ(nss_init(&changed, NSS_RC4_40, key, other), 0);
-    EXPECT_EQ(nss_init(&cipher, 2, key, second), -1);
-    EXPECT_EQ(nss_pad_count(&cipher, 5), 0u);
+// The text is AES-256-GCM's as libcrypto's general interface makes and reads
+// it: nonce, ciphertext, tag.
+TEST(Cipher, IsAes256GcmWithNonceCiphertextAndTag) {
+    const nss_key key = key_of(40);
+    const std::string clear = "a password of some length";
+    bytes ours = encipher(key, clear);
+    const int length = static_cast<int>(clear.size());
 
-    const unsigned char text[] = "tiger and more text";
-    unsigned char enciphered[sizeof text], again[sizeof text], clear[sizeof text];
-    nss_encipher(&cipher, text, enciphered, sizeof text);
-    nss_encipher(&changed, text, again, sizeof text);
-    EXPECT_NE(std::memcmp(text, enciphered, sizeof text), 0);
-    EXPECT_NE(std::memcmp(enciphered, again, sizeof text), 0);
-    nss_decipher(&cipher, enciphered, clear, sizeof text);
-    EXPECT_EQ(std::memcmp(text, clear, sizeof text), 0);
+    EVP_CIPHER_CTX* evp = EVP_CIPHER_CTX_new();
+    bytes read(clear.size() + 16);
+    int n = 0, last = 0;
+    ASSERT_EQ(EVP_DecryptInit_ex(evp, EVP_aes_256_gcm(), nullptr, key.bytes, ours.data()), 1);
+    ASSERT_EQ(EVP_DecryptUpdate(evp, read.data(), &n, ours.data() + 12, length), 1);
+    ASSERT_EQ(EVP_CIPHER_CTX_ctrl(evp, EVP_CTRL_GCM_SET_TAG, 16, ours.data() + 12 + length), 1);
+    EXPECT_EQ(EVP_DecryptFinal_ex(evp, read.data() + n, &last), 1);
+    EXPECT_EQ(std::string(read.begin(), read.begin() + n + last), clear);
+
+    bytes theirs(clear.size() + 28, 0x5a);  // a nonce of 0x5a bytes
+    ASSERT_EQ(EVP_EncryptInit_ex(evp, EVP_aes_256_gcm(), nullptr, key.bytes, theirs.data()), 1);
+    ASSERT_EQ(EVP_EncryptUpdate(evp, theirs.data() + 12, &n, reinterpret_cast<const unsigned char*>(clear.data()), length), 1);
+    ASSERT_EQ(EVP_EncryptFinal_ex(evp, theirs.data() + 12 + n, &last), 1);
+    ASSERT_EQ(EVP_CIPHER_CTX_ctrl(evp, EVP_CTRL_GCM_GET_TAG, 16, theirs.data() + 12 + length), 1);
+    EVP_CIPHER_CTX_free(evp);
+    EXPECT_EQ(decipher(key, theirs), clear);
+}
+
+TEST(Cipher, RefusesEveryChangedCutOrForeignText) {
+    const nss_key key = key_of(1);
+    const bytes text = encipher(key, "tiger");
+    // Any bit of nonce, ciphertext or tag.
+    for (size_t at = 0; at < text.size(); ++at) {
+        for (unsigned char bit : {0x01, 0x80}) {
+            bytes changed = text;
+            changed[at] ^= bit;
+            EXPECT_EQ(decipher(key, changed), std::nullopt) << "byte " << at;
+        }
+    }
+    for (size_t length : {size_t{0}, size_t{1}, NSS_OVERHEAD - 1, NSS_OVERHEAD, text.size() - 1})
+        EXPECT_EQ(decipher(key, bytes(text.begin(), text.begin() + static_cast<long>(length))), std::nullopt) << length;
+    bytes longer = text;
+    longer.push_back(0);
+    EXPECT_EQ(decipher(key, longer), std::nullopt);
+    EXPECT_EQ(decipher(key_of(2), text), std::nullopt);
 }
