@@ -1,10 +1,11 @@
-// nss: the security services of the login cookie.
+// nss: the security services of the login cookie and the forms.
 //
 // The cookie's password is enciphered with AES-256-GCM under the
 // installation's 256-bit key, with a fresh random 96-bit nonce every time, so
 // equal passwords never give equal texts and a changed text is refused. The
-// key lives in HOME/kv/key (64 hexadecimal digits, readable by its owner
-// only), made once by the installer; it is never part of the program.
+// same key signs the forms' tokens with HMAC-SHA256. The key lives in
+// HOME/kv/key (64 hexadecimal digits, readable by its owner only), made once
+// by the installer; it is never part of the program.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +16,7 @@ constexpr size_t NSS_TAG_SIZE = 16;
 // An enciphered text is the nonce, the ciphertext (as long as the clear text)
 // and the tag, in this order.
 constexpr size_t NSS_OVERHEAD = NSS_NONCE_SIZE + NSS_TAG_SIZE;
+constexpr size_t NSS_HMAC_SIZE = 32;
 
 struct nss_key {
     unsigned char bytes[NSS_KEY_SIZE];
@@ -43,6 +45,9 @@ int nss_encipher(const nss_key* key, const unsigned char* in, size_t length, uns
 // for a changed, cut or foreign text, or NSS_FAILED.
 int nss_decipher(const nss_key* key, const unsigned char* in, size_t length, unsigned char* out,
                  size_t* clear_length);
+
+// HMAC-SHA256 of length bytes with the key. NSS_OK or NSS_FAILED.
+int nss_hmac_sha256(const nss_key* key, const void* data, size_t length, unsigned char out[NSS_HMAC_SIZE]);
 
 // Overwrites bytes that held a key or a password, in a way the compiler keeps.
 void nss_wipe(void* bytes, size_t length);

@@ -2,6 +2,7 @@
 #include <fstream>
 #include <optional>
 #include <openssl/evp.h>
+#include <openssl/hmac.h>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -58,6 +59,16 @@ std::optional<std::string> decipher(const nss_key& key, const bytes& text) {
         return std::nullopt;
     }
     return std::string(out.begin(), out.begin() + static_cast<long>(length));
+}
+
+std::string hex_of(const unsigned char* data, size_t length) {
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (size_t i = 0; i < length; ++i) {
+        hex += digits[data[i] >> 4];
+        hex += digits[data[i] & 15];
+    }
+    return hex;
 }
 
 // kvkey, as the installer runs it.
@@ -192,4 +203,27 @@ TEST(Cipher, RefusesEveryChangedCutOrForeignText) {
     longer.push_back(0);
     EXPECT_EQ(decipher(key, longer), std::nullopt);
     EXPECT_EQ(decipher(key_of(2), text), std::nullopt);
+}
+
+TEST(Hmac, IsHmacSha256WithTheKey) {
+    const nss_key key = key_of(0), other = key_of(1);
+    auto hmac_hex = [](const nss_key& with, const std::string& data) {
+        unsigned char out[NSS_HMAC_SIZE];
+        EXPECT_EQ(nss_hmac_sha256(&with, data.data(), data.size(), out), NSS_OK);
+        return hex_of(out, NSS_HMAC_SIZE);
+    };
+    // Worked out once with an independent implementation.
+    EXPECT_EQ(hmac_hex(key, "what is signed"), "ba8a06f8fb7a5679043a177e7106ab60906972095e6e8a4900c4601a4819708c");
+    EXPECT_NE(hmac_hex(other, "what is signed"), hmac_hex(key, "what is signed"));
+
+    // And as libcrypto's general interface computes it, for texts around the hash's block size.
+    for (size_t length : {0, 1, 55, 56, 63, 64, 65, 1000}) {
+        std::string data(length, 'd');
+        unsigned char theirs[EVP_MAX_MD_SIZE];
+        unsigned int size = 0;
+        ASSERT_NE(HMAC(EVP_sha256(), key.bytes, NSS_KEY_SIZE, reinterpret_cast<const unsigned char*>(data.data()),
+                       length, theirs, &size),
+                  nullptr);
+        EXPECT_EQ(hmac_hex(key, data), hex_of(theirs, size)) << length;
+    }
 }
