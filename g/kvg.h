@@ -28,11 +28,14 @@ struct kvg_store {
     unsigned set_count;  // values set through kvg_setenv in this process
 };
 
+struct kvg_var_index;
+
 struct kvg_services {
     bk_host* host;
     bk_heap* heap;
     bk_formatter* formatter;
     kvg_store* store;
+    kvg_var_index* variable_index;  // the names of the decoded request, for lookups by name
 };
 
 struct kvg_context {
@@ -66,6 +69,10 @@ struct kvg_var {
     char* name;  // none for the empty first entry of a request without data
     char* value;
     kvg_var* next;
+    // The pair came from the login cookie, not from the form or query: a
+    // request proves what it asks for only with what its form carries.
+    bool from_cookie;
+    kvg_var* next_same_name;  // the next entry of the same name, in list order
 };
 using kvg_var_list = kvg_var;
 
@@ -81,6 +88,9 @@ int kvg_get_values(const char* name, const kvg_var* list, const char** out, int 
                    kvg_context* context);
 // The first value of name, or none: what every caller takes.
 const char* kvg_first_value(const char* name, const kvg_var* list, kvg_context* context);
+// The first value of name that the form or query carries, the cookie's pairs
+// left aside; none when the form has no such field.
+const char* kvg_form_value(const char* name, const kvg_var* list, kvg_context* context);
 
 // The whole value of a variable (store first, then the process environment)
 // in a heap block, or none when it is not set.
@@ -156,6 +166,48 @@ unsigned char* kvg_hex_decode(kvg_context* context, const char* text, int length
 int kvg_decode_password(kvg_context* context, const unsigned char* bytes, int length, char** out);
 // How many "w"-ended groups a hex text holds.
 int kvg_hex_group_count(const char* text);
+
+// ---- trust boundary -------------------------------------------------------
+
+// The lines of a response head: the content type (a text one with the
+// page's character set) and the headers that keep the page out of other
+// sites' frames and its type from being guessed. Without the blank line.
+std::string kvg_head_lines(const char* content_type);
+// The status line when one is given (non-parsed-header programs), the head
+// lines and the blank line that ends the head.
+void kvg_write_head(const char* status_line, const char* content_type);
+// "utf-8" or "iso-8859-1": the character set NLS_LANG names for pages.
+const char* kvg_page_charset();
+// Whether the request came over TLS (HTTPS=on).
+bool kvg_request_is_https(kvg_context* context);
+
+// Why a request may not change anything; each is a catalogue message.
+constexpr int KVG_NOT_POSTED = 1060;      // not a POST
+constexpr int KVG_BAD_TOKEN = 1061;       // the form token is missing or not this login's
+constexpr int KVG_FOREIGN_ORIGIN = 1062;  // the browser says it comes from another site
+constexpr int KVG_BAD_LOGIN_FORM = 1063;  // a login that did not come from this login page
+
+// The hex HMAC-SHA256, with the installation's key, of the login's home,
+// SID, user and enciphered password text: what every form of a tool
+// carries as KVCTOKEN. None when the key cannot be read.
+char* kvg_form_token(kvg_context* context, const kvg_credentials* credentials);
+// The hidden field KVCTOKEN of a form.
+void kvg_token_field(kvg_context* context, const kvg_credentials* credentials);
+// The login form's own token, "time.hmac(time)", with the key of the
+// installation at home; empty when the key cannot be read.
+std::string kvg_login_token(const std::string& home, long long now);
+// Whether token is a login token of this installation no older than an hour.
+bool kvg_login_token_valid(const std::string& home, const char* token, long long now);
+
+// 0 when the browser's Origin and Sec-Fetch-Site say the request comes from
+// this server's own pages or say nothing; KVG_FOREIGN_ORIGIN otherwise.
+int kvg_origin_check(kvg_context* context, const kvg_server* server);
+// 0 when a request may change something: posted, from this server's pages,
+// with the form token of the login it acts for; otherwise the refusal.
+int kvg_acting_check(kvg_context* context, const kvg_credentials* credentials, const kvg_server* server,
+                     const kvg_var* list);
+// The block that tells the user why nothing was done.
+void kvg_refusal_block(kvg_context* context, int refusal);
 
 // ---- page frame -----------------------------------------------------------
 

@@ -171,7 +171,9 @@ std::string kvg_attr_escaped(const char* text) { return escaped(text, attribute_
 char* kvg_attr_escape(kvg_context* context, const char* text) { return escape(context, text, attribute_entity); }
 
 void kvg_get_credentials(kvg_credentials* credentials, kvg_context* context, const kvg_var* list) {
-    credentials->home = kvg_first_value("VANTOR_HOME", list, context);
+    // The home the request named, checked at start-up and kept in the
+    // installation's own spelling.
+    credentials->home = kvg_getenv(context, "VANTOR_HOME");
     credentials->sid = kvg_first_value("VANTOR_SID", list, context);
     credentials->user = kvg_first_value("KVCUSER", list, context);
     credentials->encoded_password = kvg_first_value("KVCPASSWORD", list, context);
@@ -203,6 +205,8 @@ int kvg_get_server(kvg_context* context, kvg_server* server, const kvg_var* list
     protocol = protocol.substr(0, protocol.find('/'));
     for (char& c : protocol)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    // Behind TLS the protocol line still says HTTP: the server says so apart.
+    if (kvg_request_is_https(context) && protocol == "http") protocol = "https";
     if (!set_server_field(context, &server->host, host, "KVC-SNAME") ||
         !set_server_field(context, &server->protocol, protocol, "KVC-PCOL") ||
         !set_server_field(context, &server->script, env_text(context, "SCRIPT_NAME"), "KVC-SCRIPT"))

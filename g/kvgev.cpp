@@ -178,10 +178,12 @@ kvg_var* new_entry(kvg_context* context) {
         return nullptr;
     }
     entry->next = KVG_VAR_END;
+    entry->from_cookie = false;
     return entry;
 }
 
-bool split_pairs(kvg_context* context, kvg_var* first, request_data& data) {
+// The pairs from cookie_start on came from the login cookie.
+bool split_pairs(kvg_context* context, kvg_var* first, request_data& data, size_t cookie_start) {
     lk_charset charset = charset_of(context);
     kvg_var* last = first;
     for (size_t offset = 0; offset < data.length;) {
@@ -192,10 +194,70 @@ bool split_pairs(kvg_context* context, kvg_var* first, request_data& data) {
             last = entry;
         }
         size_t length = find_stop(charset, data.text + offset, data.length - offset, '&');
+        entry->from_cookie = offset >= cookie_start;
         if (!fill_entry(context, entry, data.text + offset, length)) return false;
         offset += length + 1;
     }
     return true;
+}
+
+// FNV-1a: names are short, and the index is built once per request.
+size_t name_hash(const char* name) {
+    size_t hash = 14695981039346656037ull;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(name); *p; ++p)
+        hash = (hash ^ *p) * 1099511628211ull;
+    return hash;
+}
+
+}  // namespace
+
+// The request's entries by name: an open-addressing table of the first entry
+// of each name, whose entries of the same name are chained in list order. A
+// form with thousands of boxes is looked up box by box, so each lookup must
+// not walk the list.
+struct kvg_var_index {
+    const kvg_var* list;
+    size_t mask;
+    kvg_var** first;
+    kvg_var** last;
+
+    kvg_var** slot(const char* name) const {
+        for (size_t i = name_hash(name) & mask;; i = (i + 1) & mask)
+            if (!first[i] || std::strcmp(first[i]->name, name) == 0) return first + i;
+    }
+};
+
+namespace {
+
+// Without a block for the index, lookups walk the list as before.
+void index_variables(kvg_context* context, kvg_var* list) {
+    size_t entries = 0;
+    for (const kvg_var* v = list; v != KVG_VAR_END; v = v->next) ++entries;
+    size_t capacity = 16;
+    while (capacity < 2 * entries) capacity *= 2;
+    auto* index = static_cast<kvg_var_index*>(kvg_alloc(context, sizeof(kvg_var_index), 0, MODULE, __LINE__));
+    auto* first = static_cast<kvg_var**>(kvg_alloc(context, capacity * sizeof(kvg_var*), 0, MODULE, __LINE__));
+    auto* last = static_cast<kvg_var**>(kvg_alloc(context, capacity * sizeof(kvg_var*), 0, MODULE, __LINE__));
+    if (!index || !first || !last) return;
+    std::memset(first, 0, capacity * sizeof(kvg_var*));
+    *index = kvg_var_index{list, capacity - 1, first, last};
+    for (kvg_var* v = list; v != KVG_VAR_END; v = v->next) {
+        v->next_same_name = nullptr;
+        if (!v->name) continue;
+        kvg_var** head = index->slot(v->name);
+        kvg_var*& tail = last[head - first];
+        if (*head) tail->next_same_name = v;
+        else *head = v;
+        tail = v;
+    }
+    context->services->variable_index = index;
+}
+
+// The first entry of name when the list is the indexed one; none otherwise.
+const kvg_var* indexed_entry(const char* name, const kvg_var* list, kvg_context* context, bool* indexed) {
+    const kvg_var_index* index = context ? context->services->variable_index : nullptr;
+    *indexed = index && index->list == list;
+    return *indexed ? *index->slot(name) : nullptr;
 }
 
 }  // namespace
@@ -207,6 +269,7 @@ kvg_var* kvg_decode_request(kvg_context* context, int argc, char** argv) {
         return nullptr;
     }
     first->next = KVG_VAR_END;
+    first->from_cookie = false;
 
     request_data data;
     char* content_length = kvg_getenv(context, "CONTENT_LENGTH");
@@ -218,14 +281,25 @@ kvg_var* kvg_decode_request(kvg_context* context, int argc, char** argv) {
         read = copy_data(context, query, data);
     else if (argc > 1)
         read = join_arguments(context, argc, argv, data);
+    // The cookie's pairs follow the form's "&".
+    size_t cookie_start = data.text ? data.length + 1 : 0;
     if (!read || !append_cookie(context, data)) return nullptr;
-    if (data.text && !split_pairs(context, first, data)) return nullptr;
+    if (data.text && !split_pairs(context, first, data, cookie_start)) return nullptr;
     kvg_free(context, data.text);
+    index_variables(context, first);
     return first;
 }
 
-int kvg_get_values(const char* name, const kvg_var* list, const char** out, int capacity, kvg_context*) {
+int kvg_get_values(const char* name, const kvg_var* list, const char** out, int capacity, kvg_context* context) {
     int count = 0;
+    bool indexed = false;
+    if (const kvg_var* v = indexed_entry(name, list, context, &indexed); indexed) {
+        for (; v; v = v->next_same_name) {
+            if (count < capacity) out[count] = v->value;
+            ++count;
+        }
+        return count;
+    }
     for (const kvg_var* v = list; v && v != KVG_VAR_END; v = v->next) {
         if (!v->name || std::strcmp(v->name, name) != 0) continue;
         if (count < capacity) out[count] = v->value;
@@ -237,6 +311,15 @@ int kvg_get_values(const char* name, const kvg_var* list, const char** out, int 
 const char* kvg_first_value(const char* name, const kvg_var* list, kvg_context* context) {
     const char* value = nullptr;
     return kvg_get_values(name, list, &value, 1, context) > 0 ? value : nullptr;
+}
+
+const char* kvg_form_value(const char* name, const kvg_var* list, kvg_context* context) {
+    bool indexed = false;
+    if (const kvg_var* v = indexed_entry(name, list, context, &indexed); indexed)
+        return v && !v->from_cookie ? v->value : nullptr;
+    for (const kvg_var* v = list; v && v != KVG_VAR_END && !v->from_cookie; v = v->next)
+        if (v->name && std::strcmp(v->name, name) == 0) return v->value;
+    return nullptr;
 }
 
 char* kvg_getenv(kvg_context* context, const char* name) {

@@ -1,8 +1,10 @@
 // Context start-up and the tagged heap.
 #include <cstring>
+#include <string>
 
 #include "g/kvg.h"
 #include "g/kvg_internal.h"
+#include "platform/os.h"
 
 namespace {
 
@@ -35,6 +37,16 @@ int create_context(bk_host* host, kvg_context** slot) {
     return 0;
 }
 
+// The request's database home must be the installation's own: the key, the
+// catalogue and the utilities are read and run from the home, and a request
+// may not point them at a directory of its choosing. The store gets the home
+// as the installation has it, whatever spelling the request used.
+bool set_installation_home(kvg_context* context, const char* requested) {
+    std::string home = os_installation_home();
+    if (home.empty() || os_real_path(requested) != home) return false;
+    return kvg_setenv(context, "VANTOR_HOME", home.c_str()) == 0;
+}
+
 // Step 3: the database home and instance id of the request go into the
 // variable store, where the database libraries and every later lookup find them.
 int publish_instance(kvg_context* context, const kvg_var* list) {
@@ -44,19 +56,19 @@ int publish_instance(kvg_context* context, const kvg_var* list) {
         int number;
         const char* text;
     };
-    static constexpr required REQUIRED[] = {
-        {"VANTOR_HOME", "KVC-OH", 100, "Vantor Home not initialized."},
-        {"VANTOR_SID", "KVC-OSID", 101, "Vantor SID not initialized."},
-    };
-    for (const required& r : REQUIRED) {
-        const char* value = kvg_first_value(r.name, list, context);
-        if (!value) {
-            kvg_error_page(1, r.identifier, r.number, r.text, context);
-            return r.number;
-        }
-        if (kvg_setenv(context, r.name, value) != 0) return r.number;
+    static constexpr required HOME = {"VANTOR_HOME", "KVC-OH", 100, "Vantor Home not initialized."};
+    static constexpr required SID = {"VANTOR_SID", "KVC-OSID", 101, "Vantor SID not initialized."};
+    const char* home = kvg_first_value(HOME.name, list, context);
+    if (!home || !set_installation_home(context, home)) {
+        kvg_error_page(1, HOME.identifier, HOME.number, HOME.text, context);
+        return HOME.number;
     }
-    return 0;
+    const char* sid = kvg_first_value(SID.name, list, context);
+    if (!sid) {
+        kvg_error_page(1, SID.identifier, SID.number, SID.text, context);
+        return SID.number;
+    }
+    return kvg_setenv(context, SID.name, sid) == 0 ? 0 : SID.number;
 }
 
 // Step 5: the "lsf" formatter component of the host.

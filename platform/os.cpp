@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -41,6 +42,29 @@ bool os_is_directory(const char* path) {
     return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool os_is_regular_file(const char* path) {
+    struct stat st;
+    return ::lstat(path, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string os_real_path(const char* path) {
+    char* resolved = ::realpath(path, nullptr);
+    if (!resolved) return "";
+    std::string out = resolved;
+    std::free(resolved);
+    return out;
+}
+
+std::string os_installation_home() {
+    std::string program = os_real_path("/proc/self/exe");
+    static const std::string programs = "/kv/bin/";
+    size_t slash = program.rfind('/');
+    if (slash == std::string::npos || slash + 1 < programs.size()) return "";
+    size_t folder = slash + 1 - programs.size();
+    if (program.compare(folder, programs.size(), programs) != 0) return "";
+    return folder == 0 ? "/" : program.substr(0, folder);
+}
+
 int os_make_directory(const char* path) {
     if (os_exists(path)) return 0;
     return ::mkdir(path, 0755) == 0 || errno == EEXIST ? 0 : errno;
@@ -56,14 +80,27 @@ int os_protect_file(const char* path) { return ::chmod(path, 0400) == 0 ? 0 : er
 
 int os_remove_file(const char* path) { return ::unlink(path) == 0 ? 0 : errno; }
 
+std::FILE* os_open_regular_file(const char* path) {
+    int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    int flags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    std::FILE* file = ::fdopen(fd, "r");
+    if (!file) ::close(fd);
+    return file;
+}
+
 bool os_list_files(const char* directory, std::vector<std::string>* names) {
     DIR* dir = ::opendir(directory);
     if (!dir) return false;
     std::string base = directory;
     while (dirent* entry = ::readdir(dir)) {
         std::string path = base + "/" + entry->d_name;
-        struct stat st;
-        if (::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) names->push_back(entry->d_name);
+        if (os_is_regular_file(path.c_str())) names->push_back(entry->d_name);
     }
     ::closedir(dir);
     std::sort(names->begin(), names->end());

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,13 @@ void os_ignore_broken_pipe();
 
 bool os_exists(const char* path);
 bool os_is_directory(const char* path);
+// Whether path names a regular file itself, not a link or anything else.
+bool os_is_regular_file(const char* path);
+// The path with every link, "." and ".." resolved; "" when it does not exist.
+std::string os_real_path(const char* path);
+// The home of the installation the running program belongs to: the program
+// is HOME/kv/bin/NAME, links resolved. "" when it does not lie so.
+std::string os_installation_home();
 // Creates a directory (mode 0755) unless something of that name exists.
 // 0, or the errno of the failure.
 int os_make_directory(const char* path);
@@ -29,8 +37,12 @@ int os_create_new_file(const char* path);
 int os_protect_file(const char* path);
 // 0, or errno (ENOENT when there was nothing to remove).
 int os_remove_file(const char* path);
-// The names of the plain files of a directory (no directories, no "." or
-// ".."), sorted. false when the directory cannot be read.
+// Opens a regular file for reading without ever blocking on it or
+// following a link at its last component: a pipe, a device or a link gives
+// none, like a file that cannot be opened.
+std::FILE* os_open_regular_file(const char* path);
+// The names of the regular files of a directory (no links, directories,
+// pipes or devices), sorted. false when the directory cannot be read.
 bool os_list_files(const char* directory, std::vector<std::string>* names);
 int os_change_directory(const char* path);
 
