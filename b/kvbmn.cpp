@@ -15,12 +15,11 @@ void write_head() {
     if (kvb_push_capable() && !(query && *query)) {
         // One part of a server-push stream, written past the page buffer.
         os_write_raw("HTTP/1.0 200 Okay\n");
-        os_write_raw("Content-type: multipart/x-mixed-replace;boundary=KvBBoundStr\n");
-        os_write_raw("\n--KvBBoundStr\n");
+        os_write_raw((kvg_head_lines("multipart/x-mixed-replace;boundary=KvBBoundStr") + "\n").c_str());
+        os_write_raw("--KvBBoundStr\n");
         os_write_raw("Content-type: text/html\n\n");
     } else {
-        bk_out("HTTP/1.0 200 Okay\n");
-        bk_out("Content-type: text/html\n\n");
+        kvg_write_head("HTTP/1.0 200 Okay", "text/html");
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "g/kvg.h"
 #include "o/kvo.h"
@@ -68,6 +69,10 @@ int kve_handler(bk_host* host, int reentry, int end, int argc, char** argv);
 void kve_set_defaults(bk_host* host, kve_request* request);
 // Reads the posted fields into the options; ends the program on invalid input.
 void kve_parse_options(bk_host* host, kve_request* request);
+// Whether the utility can create the log file asked for; ends the program
+// when it cannot. Only for a run whose credentials the instance accepted:
+// the check writes a file.
+void kve_check_log_file(bk_host* host, kve_request* request);
 // The defaults button of the advanced page: the advanced options go back to
 // their defaults, the main choices stay.
 void kve_reset_advanced(bk_host* host, kve_request* request);
@@ -114,6 +119,26 @@ void kve_carry_count(kvg_context* context, const kvg_var* variables, const char*
 [[noreturn]] void kve_fail(bk_host* host, kvg_context* context, int help, int number);
 // The same for a tool whose blocks carry another identifier ("KVI").
 [[noreturn]] void kve_fail_as(bk_host* host, kvg_context* context, const char* identifier, int help, int number);
+
+// The names of the tools' parameter files begin so: no name a user gives
+// may take them, and the import tool does not offer them.
+constexpr const char* KVE_PARFILE_PREFIX = "exppar";
+constexpr const char* KVI_PARFILE_PREFIX = "imppar";
+bool kve_is_parameter_file_name(const char* name);
+
+// Where a file the user named for a utility (an export, log or index file)
+// lies: a plain name is taken in HOME/export, an absolute name must resolve
+// inside it, links and ".." followed. The last component is never a link, and
+// never a name of the tools' parameter files. *path is absolute when the file
+// is inside; a name whose directory does not exist cannot be placed at all.
+enum kve_file_place { KVE_INSIDE, KVE_OUTSIDE, KVE_NO_DIRECTORY };
+kve_file_place kve_export_directory_path(const char* home, const char* name, std::string* path);
+
+// Ends the program with the tool's connect error block (identifier, the
+// database's code and text) unless the request's user and password connect:
+// nothing is written or started for credentials the instance refuses.
+void kve_require_login(bk_host* host, kvg_context* context, kvg_credentials* credentials, kvo_sql_error* error,
+                       const char* identifier);
 
 // Whether text holds a line break or another control character: such a
 // value would add a line of its own to the parameter file.

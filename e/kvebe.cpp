@@ -40,6 +40,25 @@ char* heap_text(kvg_context* context, int line, const char* format, ...) {
     return text;
 }
 
+// A piece of the utility's output, written as text: its messages repeat
+// table, file and user names, which must not become markup. The escaped
+// characters are ASCII and no byte of a multi-byte character is, so a piece
+// cut anywhere escapes the same as the whole.
+bool write_as_text(const char* bytes, size_t length) {
+    char out[PIPE_PIECE * 5];
+    size_t used = 0;
+    for (size_t i = 0; i < length; ++i) {
+        const char* entity = bytes[i] == '&' ? "&amp;" : bytes[i] == '<' ? "&lt;" : bytes[i] == '>' ? "&gt;" : nullptr;
+        if (!entity) {
+            out[used++] = bytes[i];
+            continue;
+        }
+        std::memcpy(out + used, entity, std::strlen(entity));
+        used += std::strlen(entity);
+    }
+    return os_write_raw(out, used);
+}
+
 // Removes the parameter file at the end of the run, however it ends.
 struct remove_on_exit {
     const char* path;
@@ -126,6 +145,44 @@ bool grow_list(kvg_string_list* list, int* capacity, kvg_context* context) {
 
 }  // namespace
 
+bool kve_is_parameter_file_name(const char* name) {
+    for (const char* prefix : {KVE_PARFILE_PREFIX, KVI_PARFILE_PREFIX})
+        if (std::strncmp(name, prefix, std::strlen(prefix)) == 0) return true;
+    return false;
+}
+
+kve_file_place kve_export_directory_path(const char* home, const char* name, std::string* path) {
+    std::string export_dir = std::string(home) + "/export";
+    std::string real_export = os_real_path(export_dir.c_str());
+    if (real_export.empty()) real_export = export_dir;
+    std::string text = name;
+    size_t slash = text.rfind('/');
+    std::string base = slash == std::string::npos ? text : text.substr(slash + 1);
+    if (base.empty() || base == "." || base == ".." || kve_is_parameter_file_name(base.c_str())) return KVE_OUTSIDE;
+    std::string directory = real_export;
+    if (slash != std::string::npos) {
+        // Only an absolute name: a relative one would be taken in the
+        // tool's working directory by one and in the home by the other.
+        if (text[0] != '/') return KVE_OUTSIDE;
+        directory = os_real_path(slash == 0 ? "/" : text.substr(0, slash).c_str());
+        if (directory.empty()) return KVE_NO_DIRECTORY;
+        if (directory != real_export && !directory.starts_with(real_export + "/")) return KVE_OUTSIDE;
+    }
+    *path = directory + "/" + base;
+    // The last component is never followed: an existing name must be a file
+    // of its own, not a link to one elsewhere.
+    return !os_exists(path->c_str()) || os_is_regular_file(path->c_str()) ? KVE_INSIDE : KVE_OUTSIDE;
+}
+
+void kve_require_login(bk_host* host, kvg_context* context, kvg_credentials* credentials, kvo_sql_error* error,
+                       const char* identifier) {
+    if (kvo_connect(credentials, error) == 0) return;
+    // The database's text may repeat the user's name.
+    const char* text = kvg_html_escape(context, error->message);
+    kvg_error_page(1, identifier, error->code, text ? text : "", context);
+    bk_end(host, -1);
+}
+
 bool kve_has_control_character(const char* text) {
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p)
         if (*p < 0x20 || *p == 0x7F) return true;
@@ -200,7 +257,7 @@ char* kve_parameter_file::finish() {
 
 char* kve_write_parfile(bk_host* host, kve_request* r, int* error) {
     kve_parameter_file file(host, r->context, "KVE", 4058);
-    if (!file.create(r->credentials->home ? r->credentials->home : "", "exppar", error)) return nullptr;
+    if (!file.create(r->credentials->home ? r->credentials->home : "", KVE_PARFILE_PREFIX, error)) return nullptr;
     write_lines(file, r);
     return file.finish();
 }
@@ -236,7 +293,7 @@ void kve_pipe_utility(const char* home, const char* utility, const char* path, c
         bk_out_flush();
         char piece[PIPE_PIECE];
         for (long n; (n = os_read_pipe(&child, piece, sizeof piece)) > 0;)
-            if (!os_write_raw(piece, static_cast<size_t>(n))) break;
+            if (!write_as_text(piece, static_cast<size_t>(n))) break;
         bk_out("</pre>\n");
         if (os_close_pipe(&child) != 0) status = 8;
         os_reap_child(&child);

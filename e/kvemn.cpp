@@ -127,8 +127,17 @@ void check_export_file(bk_host* host, kve_request* r) {
     os_remove_file(name);
 }
 
+// Nothing is written or started for a request that its user did not send
+// from this tool's own page: it gets the option page with the reason. Then
+// nothing is written for credentials the instance refuses.
 void run_page(bk_host* host, kve_request* r) {
+    if (int refusal = kvg_acting_check(r->context, r->credentials, r->server, r->variables)) {
+        kvg_refusal_block(r->context, refusal);
+        return option_page(host, r);
+    }
     kve_parse_options(host, r);
+    kve_require_login(host, r->context, r->credentials, r->error, "KVE-LOGIN");
+    kve_check_log_file(host, r);
     if (!kvg_first_value("KVEWARNING", r->variables, r->context)) check_export_file(host, r);
     kve_load_lists(r);
     kve_run_export(host, r);
@@ -136,13 +145,12 @@ void run_page(bk_host* host, kve_request* r) {
 }
 
 void form_chain(bk_host* host, kve_request* r) {
-    // The address comes from the request: the server's name may be the one
-    // the client sent.
     std::string protocol = kvg_attr_escaped(r->server->protocol ? r->server->protocol : "");
     std::string server = kvg_attr_escaped(r->server->host ? r->server->host : "");
     std::string sid = kvg_attr_escaped(r->credentials->sid ? r->credentials->sid : "");
     bk_out("<form method=post action=%s%s%s%s%s%s%s-%s%s%s>\n", protocol.c_str(), ":", "/", "/", server.c_str(), "/",
            sid.c_str(), "bin", "/", "nph-kve");
+    kvg_token_field(r->context, r->credentials);
     if (r->options->page_counter == 0) return first_page(host, r);
     bool defaults = false;
     switch (posted_action(r, &defaults)) {
@@ -156,8 +164,7 @@ void form_chain(bk_host* host, kve_request* r) {
 
 int kve_handler(bk_host* host, int, int end, int argc, char** argv) {
     if (end) return bk_end(host, -1);
-    bk_out("HTTP/1.0 200 Okay\n");
-    bk_out("Content-type: text/html\n\n");
+    kvg_write_head("HTTP/1.0 200 Okay", "text/html");
     auto* r = static_cast<kve_request*>(bk_record(host, sizeof(kve_request)));
     if (!r || kvg_start(host, &r->context, &r->variables, argc, argv) != 0) return -1;
     if (!create_records(r)) return -1;

@@ -17,6 +17,8 @@ constexpr int TABLES = 4007, USERS = 4008, FULL_DATABASE = 4009;
 constexpr int INCREMENTAL_TYPES[] = {4026, 4027, 4028, 4029};
 constexpr int STATISTICS_TYPES[] = {4026, 4032, 4033};
 constexpr int NO_TYPE = 4026;
+// Files named outside the export directory.
+constexpr int EXPORT_FILE_OUTSIDE = 4070, LOG_FILE_OUTSIDE = 4071;
 
 const char* message(kve_request* r, int number) { return kvg_message(r->context, number); }
 
@@ -35,9 +37,24 @@ size_t character_count(kve_request* r, const char* text) { return kve_character_
 // break or another control character could add parameters of its own, and
 // one longer than its field would name another file once cut. Both are
 // refused with the field's message.
-void set_file_name(bk_host* host, kve_request* r, char (&field)[KVE_FILE_SIZE], const char* text, int refusal) {
-    if (std::strlen(text) >= KVE_FILE_SIZE || kve_has_control_character(text)) kve_fail(host, r->context, 0, refusal);
-    std::memcpy(field, text, std::strlen(text) + 1);
+void copy_file_name(bk_host* host, kve_request* r, char (&field)[KVE_FILE_SIZE], const std::string& text,
+                    int refusal) {
+    if (text.size() >= KVE_FILE_SIZE || kve_has_control_character(text.c_str())) kve_fail(host, r->context, 0, refusal);
+    std::memcpy(field, text.c_str(), text.size() + 1);
+}
+
+// A file the user named: it must lie in the export directory, and the field
+// holds the absolute path the utility is given.
+void set_file_name(bk_host* host, kve_request* r, char (&field)[KVE_FILE_SIZE], const char* text, int refusal,
+                   int outside) {
+    if (kve_has_control_character(text)) kve_fail(host, r->context, 0, refusal);
+    std::string path;
+    switch (kve_export_directory_path(r->credentials->home ? r->credentials->home : "", text, &path)) {
+        case KVE_INSIDE: break;
+        case KVE_OUTSIDE: kve_fail(host, r->context, 1, outside);
+        case KVE_NO_DIRECTORY: kve_fail(host, r->context, 0, refusal);
+    }
+    copy_file_name(host, r, field, path, refusal);
 }
 
 // A type is only ever compared with the offered words, none of which is
@@ -57,7 +74,7 @@ void set_default_file(bk_host* host, kve_request* r, char (&field)[KVE_FILE_SIZE
     auto* path = static_cast<char*>(kvg_alloc(r->context, size, 0, MODULE, __LINE__));
     if (!path) kve_fail(host, r->context, 1, 1010);
     std::snprintf(path, size, "%s%s%s%s%s", home, "/", "export", "/", name);
-    set_file_name(host, r, field, path, refusal);
+    copy_file_name(host, r, field, path, refusal);
     kvg_free(r->context, path);
 }
 
@@ -73,16 +90,6 @@ void parse_size(bk_host* host, kve_request* r, const char* field, int refusal, i
 
 void set_if_posted(kve_request* r, const char* field, int32_t* flag) {
     if (posted(r, field)) *flag = 1;
-}
-
-// The log file must be one the utility can create; the check leaves nothing
-// behind and removes only a file it made itself. An existing log file is
-// left alone.
-void check_log_file(bk_host* host, kve_request* r) {
-    const char* name = r->options->log_file_name;
-    if (os_exists(name)) return;
-    if (os_create_new_file(name) != 0) kve_fail(host, r->context, 0, 4059);
-    os_remove_file(name);
 }
 
 // ---- page pieces ------------------------------------------------------------
@@ -303,10 +310,13 @@ void kve_parse_options(bk_host* host, kve_request* r) {
     set_if_posted(r, "KVEINDEXESCB", &o->indexes);
     set_if_posted(r, "KVEROWSCB", &o->rows);
     set_if_posted(r, "KVECONSTRAINTSCB", &o->constraints);
-    if (const char* name = posted(r, "KVELOGFILENAME")) set_file_name(host, r, o->log_file_name, name, 4059);
+    // The log file's name matters only when a log is asked for.
     if (posted(r, "KVELOGFILE")) {
         o->log = 1;
-        check_log_file(host, r);
+        if (const char* name = posted(r, "KVELOGFILENAME"))
+            set_file_name(host, r, o->log_file_name, name, 4059, LOG_FILE_OUTSIDE);
+        else
+            set_default_file(host, r, o->log_file_name, "export.log", 4059);
     }
     if (const char* type = posted(r, "KVEINCTYPE")) set_type(o->incremental_type, type);
     set_if_posted(r, "KVERECINC", &o->record);
@@ -315,7 +325,18 @@ void kve_parse_options(bk_host* host, kve_request* r) {
         if (!equals_message(r, o->incremental_type, NO_TYPE)) kve_fail(host, r->context, 0, 4067);
     }
     if (const char* type = posted(r, "KVESTATTYPE")) set_type(o->statistics_type, type);
-    if (const char* name = posted(r, "KVEEXPFILE")) set_file_name(host, r, o->export_file_name, name, 4061);
+    if (const char* name = posted(r, "KVEEXPFILE"))
+        set_file_name(host, r, o->export_file_name, name, 4061, EXPORT_FILE_OUTSIDE);
+}
+
+void kve_check_log_file(bk_host* host, kve_request* r) {
+    // The log file must be one the utility can create; the check leaves
+    // nothing behind and removes only a file it made itself. An existing log
+    // file is left alone.
+    const char* name = r->options->log_file_name;
+    if (!r->options->log || os_exists(name)) return;
+    if (os_create_new_file(name) != 0) kve_fail(host, r->context, 0, 4059);
+    os_remove_file(name);
 }
 
 void kve_reset_advanced(bk_host* host, kve_request* r) {
@@ -334,7 +355,8 @@ void kve_reset_advanced(bk_host* host, kve_request* r) {
     o->record = 1;
     o->consistent = 0;
     set_type(o->statistics_type, "None");
-    if (const char* name = posted(r, "KVEEXPFILE")) set_file_name(host, r, o->export_file_name, name, 4061);
+    if (const char* name = posted(r, "KVEEXPFILE"))
+        set_file_name(host, r, o->export_file_name, name, 4061, EXPORT_FILE_OUTSIDE);
 }
 
 // ---- hidden fields ------------------------------------------------------------

@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "g/kvg.h"
 #include "i/kviscan.h"
@@ -90,6 +92,13 @@ void kvi_parse_options(bk_host* host, kvi_request* request);
 // The defaults button of the advanced page: the advanced options go back to
 // their defaults, the main choices stay.
 void kvi_reset_advanced(bk_host* host, kvi_request* request);
+// The files of the export directory the tool offers: regular files with a
+// name kvi_plain_file_name takes. false when the directory cannot be read.
+bool kvi_export_files(kvi_request* request, std::vector<std::string>* files);
+// Whether the utility can create the log and index files asked for; ends the
+// program when it cannot. Only for a run whose credentials the instance
+// accepted: the check writes files.
+void kvi_check_files(bk_host* host, kvi_request* request);
 // Whether name can be the export file: a plain name inside the export
 // directory, never a path out of it.
 bool kvi_plain_file_name(const char* name);

@@ -136,7 +136,7 @@ void kvi_scan_export_file(bk_host* host, kvi_request* r) {
 
 char* kvi_write_parfile(bk_host* host, kvi_request* r, int* error) {
     kve_parameter_file file(host, r->context, "KVI", 1011);
-    if (!file.create(kvi_home(r), "imppar", error)) return nullptr;
+    if (!file.create(kvi_home(r), KVI_PARFILE_PREFIX, error)) return nullptr;
     write_lines(file, r);
     return file.finish();
 }

@@ -77,9 +77,8 @@ kvi_action posted_action(kvi_request* r, kvi_list_step* step, bool* defaults) {
 // Without a file in the export directory there is nothing to import: the
 // request ends before the page's body.
 void check_export_directory(bk_host* host, kvi_request* r) {
-    std::string directory = std::string(kvi_home(r)) + "/export";
     std::vector<std::string> files;
-    if (!os_list_files(directory.c_str(), &files) || files.empty()) kvi_fail(host, r->context, 0, 5026);
+    if (!kvi_export_files(r, &files) || files.empty()) kvi_fail(host, r->context, 0, 5026);
 }
 
 void scan_with_tables(bk_host* host, kvi_request* r) {
@@ -137,8 +136,17 @@ void advanced_page(bk_host* host, kvi_request* r, bool defaults) {
     bk_out("</form>\n");
 }
 
+// Nothing is written or started for a request that its user did not send
+// from this tool's own page: it gets the selection page with the reason.
+// Then nothing is written for credentials the instance refuses.
 void run_page(bk_host* host, kvi_request* r) {
+    if (int refusal = kvg_acting_check(r->context, r->credentials, r->server, r->variables)) {
+        kvg_refusal_block(r->context, refusal);
+        return selection_page(host, r, kvi_list_step{});
+    }
     kvi_parse_options(host, r);
+    kve_require_login(host, r->context, r->credentials, r->error, "KVI-LOGIN");
+    kvi_check_files(host, r);
     load_users(r);
     scan_with_tables(host, r);
     bk_out("<p><p><p>\n");
@@ -147,13 +155,12 @@ void run_page(bk_host* host, kvi_request* r) {
 }
 
 void kvi_dispatch(bk_host* host, kvi_request* r) {
-    // The address comes from the request: the server's name may be the one
-    // the client sent.
     std::string protocol = kvg_attr_escaped(r->server->protocol ? r->server->protocol : "");
     std::string server = kvg_attr_escaped(r->server->host ? r->server->host : "");
     std::string sid = kvg_attr_escaped(r->credentials->sid ? r->credentials->sid : "");
     bk_out("<form method=post action=%s%s%s%s%s%s%s-%s%s%s>\n", protocol.c_str(), ":", "/", "/", server.c_str(), "/",
            sid.c_str(), "bin", "/", "nph-kvi");
+    kvg_token_field(r->context, r->credentials);
     if (r->options->page_counter == 0) return first_page(host, r);
     kvi_list_step step;
     bool defaults = false;
@@ -172,8 +179,7 @@ void kvi_dispatch(bk_host* host, kvi_request* r) {
 
 int kvi_handler(bk_host* host, int, int end, int argc, char** argv) {
     if (end) return bk_end(host, -1);
-    bk_out("HTTP/1.0 200 Okay\n");
-    bk_out("Content-type: text/html\n\n");
+    kvg_write_head("HTTP/1.0 200 Okay", "text/html");
     auto* r = static_cast<kvi_request*>(bk_record(host, sizeof(kvi_request)));
     if (!r || kvg_start(host, &r->context, &r->variables, argc, argv) != 0) return -1;
     if (!create_records(r)) return -1;

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/os.h"
+
 namespace {
 
 constexpr char TABLE_MARKER[] = "CREATE TABLE \"";
@@ -126,7 +128,9 @@ void scan_markers(byte_reader& in, std::string current, kvi_scan_result* result)
 
 int kvi_scan_file(const char* path, kvi_scan_result* result) {
     *result = kvi_scan_result{};
-    FILE* file = std::fopen(path, "r");
+    // Only a regular file is read: a pipe or a device named in the export
+    // directory would hold the request forever.
+    FILE* file = os_open_regular_file(path);
     if (!file) return 1011;
     auto in = std::make_unique<byte_reader>(file);
     std::string header, second;

@@ -18,6 +18,8 @@ constexpr const char* MODULE = "i/kviui";
 constexpr int TABLES = 4007, USERS = 4008, WHOLE_FILE = 5016;
 constexpr int INCREMENTAL_TYPES[] = {4026, 5004, 5005};
 constexpr size_t LIST_PAGE = 5;  // tables or users on one selection page
+// Files named outside the export directory.
+constexpr int LOG_FILE_OUTSIDE = 5040, INDEX_FILE_OUTSIDE = 5041;
 
 const char* message(kvi_request* r, int number) { return kvg_message(r->context, number); }
 
@@ -40,6 +42,20 @@ void set_file_name(bk_host* host, kvi_request* r, char (&field)[KVI_FILE_SIZE], 
                    int refusal) {
     if (std::strlen(text) >= KVI_FILE_SIZE || kve_has_control_character(text)) kvi_fail(host, r->context, help, refusal);
     std::memcpy(field, text, std::strlen(text) + 1);
+}
+
+// A log or index file the utility writes: it must lie in the export
+// directory, and the field holds the absolute path the utility is given.
+void set_written_file(bk_host* host, kvi_request* r, char (&field)[KVI_FILE_SIZE], const char* text, int refusal,
+                      int outside) {
+    if (kve_has_control_character(text)) kvi_fail(host, r->context, 0, refusal);
+    std::string path;
+    switch (kve_export_directory_path(kvi_home(r), text, &path)) {
+        case KVE_INSIDE: break;
+        case KVE_OUTSIDE: kvi_fail(host, r->context, 1, outside);
+        case KVE_NO_DIRECTORY: kvi_fail(host, r->context, 0, refusal);
+    }
+    set_file_name(host, r, field, path.c_str(), 0, refusal);
 }
 
 // The export file is read by the tool itself and named to the utility: only
@@ -97,6 +113,16 @@ void check_creatable(bk_host* host, kvi_request* r, const char* name, int refusa
     if (os_exists(name)) return;
     if (os_create_new_file(name) != 0) kvi_fail(host, r->context, 0, refusal);
     os_remove_file(name);
+}
+
+// The name of a file the utility writes, read only when the file is asked
+// for; without the name, the default.
+void parse_written_file(bk_host* host, kvi_request* r, const char* box, const char* field, char (&name)[KVI_FILE_SIZE],
+                        const char* fallback, int refusal, int outside, int32_t* flag) {
+    if (!posted(r, box)) return;
+    *flag = 1;
+    if (const char* text = posted(r, field)) set_written_file(host, r, name, text, refusal, outside);
+    else set_default_file(host, r, name, fallback, refusal);
 }
 
 // The scope a posted KVISELECTOPTS text names. A text that names none keeps
@@ -285,7 +311,7 @@ const char* kvi_posted_indexed(kvi_request* r, const char* prefix, size_t i) {
 
 bool kvi_plain_file_name(const char* name) {
     return name && *name && !std::strchr(name, '/') && std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0 &&
-           !kve_has_control_character(name);
+           !kve_has_control_character(name) && !kve_is_parameter_file_name(name);
 }
 
 // ---- options ----------------------------------------------------------------
@@ -314,18 +340,25 @@ void kvi_parse_options(bk_host* host, kvi_request* r) {
     set_if_posted(r, "KVIGRANTSCB", &o->grants);
     set_if_posted(r, "KVIINDEXESCB", &o->indexes);
     set_if_posted(r, "KVIROWSCB", &o->rows);
-    if (const char* name = posted(r, "KVILOGFILENAME")) set_file_name(host, r, o->log_file_name, name, 0, 4059);
-    if (posted(r, "KVILOGFILE")) {
-        o->log = 1;
-        check_creatable(host, r, o->log_file_name, 4059);
-    }
-    if (const char* name = posted(r, "KVIINDEXFILENAME")) set_file_name(host, r, o->index_file_name, name, 0, 5028);
-    if (posted(r, "KVIINDEXFILE")) {
-        o->index = 1;
-        check_creatable(host, r, o->index_file_name, 5028);
-    }
+    parse_written_file(host, r, "KVILOGFILE", "KVILOGFILENAME", o->log_file_name, "export.log", 4059,
+                       LOG_FILE_OUTSIDE, &o->log);
+    parse_written_file(host, r, "KVIINDEXFILE", "KVIINDEXFILENAME", o->index_file_name, "index.sql", 5028,
+                       INDEX_FILE_OUTSIDE, &o->index);
     if (const char* type = posted(r, "KVIINCTYPE")) set_type(o->incremental_type, type);
     set_export_file(host, r);
+}
+
+bool kvi_export_files(kvi_request* r, std::vector<std::string>* files) {
+    std::string directory = std::string(kvi_home(r)) + "/export";
+    if (!os_list_files(directory.c_str(), files)) return false;
+    std::erase_if(*files, [](const std::string& name) { return !kvi_plain_file_name(name.c_str()); });
+    return true;
+}
+
+void kvi_check_files(bk_host* host, kvi_request* r) {
+    const kvi_options* o = r->options;
+    if (o->log) check_creatable(host, r, o->log_file_name, 4059);
+    if (o->index) check_creatable(host, r, o->index_file_name, 5028);
 }
 
 void kvi_reset_advanced(bk_host* host, kvi_request* r) {
@@ -380,9 +413,8 @@ void kvi_switch_block(kvi_request* r) {
 }
 
 void kvi_export_file_field(kvi_request* r) {
-    std::string directory = std::string(kvi_home(r)) + "/export";
     std::vector<std::string> files;
-    os_list_files(directory.c_str(), &files);
+    kvi_export_files(r, &files);
     bk_out("<p><p><table><tr><td>\n");
     bk_out("%s</td><td><pre> </pre></td><td><select name=\"KVIEXPFILE\">\n", message(r, 4043));
     for (const std::string& file : files) {

@@ -20,5 +20,9 @@ int kvla_start_service(const char* sid);
 // A cookie value that the tools' decoder gives back unchanged and that cannot
 // end the cookie or the header line.
 std::string kvla_cookie_value(const char* text);
-// The page after the headers: banner, verdict of the login, tool bar.
-void kvla_write_page(kvla_state* state);
+// The page after the headers: banner, the verdict of the login (check and
+// role from kvo_check_dba), tool bar.
+void kvla_write_page(kvla_state* state, int check, const char* role);
+// The page of a login that was not taken: why, and the way back to the
+// login page.
+void kvla_write_refusal(kvla_state* state, int refusal);

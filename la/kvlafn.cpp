@@ -56,15 +56,27 @@ std::string kvla_cookie_value(const char* text) {
     return out;
 }
 
-void kvla_write_page(kvla_state* s) {
+void kvla_write_page(kvla_state* s, int check, const char* role) {
     kvg_context* c = s->context;
-    const char* first_user = kvg_first_value("KVCUSER", s->variables, c);
+    const char* first_user = s->credentials->user;
     const char* user = kvg_strdup(c, first_user ? first_user : "", MODULE, __LINE__);
-    char role[KVO_ROLE_SIZE];
-    int check = kvo_check_dba(c, s->credentials, s->error, role);
     kvg_page_head(c, "kvla");
     kvg_banner(c, s->credentials, "kvla");
     bool text_instead_of_map = write_verdict(s, user ? user : "", check, role);
     kvg_toolbar(c, s->credentials, s->server, "kvla", text_instead_of_map, nullptr, nullptr, nullptr);
+    kvg_footer(c, s->credentials, s->server);
+}
+
+void kvla_write_refusal(kvla_state* s, int refusal) {
+    kvg_context* c = s->context;
+    // Nothing of the form is tried: no password reaches the instance, so the
+    // light comes from a probe without a user.
+    s->credentials->sid = kvg_first_value("VANTOR_SID", s->variables, c);
+    s->credentials->home = kvg_getenv(c, "VANTOR_HOME");
+    kvg_page_head(c, "kvla");
+    kvg_banner(c, s->credentials, "kvla");
+    kvg_refusal_block(c, refusal);
+    bk_out("<hr>");
+    kvg_toolbar(c, s->credentials, s->server, "kvla", 1, nullptr, nullptr, nullptr);
     kvg_footer(c, s->credentials, s->server);
 }

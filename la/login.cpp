@@ -2,9 +2,11 @@
 // names, offers the database home the web server was set up with, and posts
 // the four login fields to the launcher kvla of the same instance.
 #include <cstdio>
+#include <ctime>
 #include <string>
 
 #include "g/kvg.h"
+#include "platform/os.h"
 
 namespace {
 
@@ -27,18 +29,6 @@ std::string sid_from_script_name(const char* script_name) {
     return sid;
 }
 
-// The browser is to send the form in the character set the tools decode it
-// with: the one NLS_LANG names after its dot.
-const char* page_charset() {
-    const char* nls = bk_store_get("NLS_LANG");
-    std::string set = nls ? nls : "";
-    size_t dot = set.rfind('.');
-    set = dot == std::string::npos ? "" : set.substr(dot + 1);
-    for (char& c : set)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return set == "WE8ISO8859P1" ? "iso-8859-1" : "utf-8";
-}
-
 std::string escaped_text(const std::string& value) { return kvg_html_escaped(value.c_str()); }
 std::string escaped_attribute(const std::string& value) { return kvg_attr_escaped(value.c_str()); }
 
@@ -56,10 +46,12 @@ button { grid-column: 2; justify-self: start; font: inherit; padding: 0.35em 1.4
 </style>
 )";
 
+// The browser is to send the form in the character set the tools decode it
+// with: the one NLS_LANG names.
 void write_head(const char* status, const std::string& title) {
     if (status) std::printf("Status: %s\n", status);
-    std::printf("Content-type: text/html; charset=%s\n\n", page_charset());
-    std::printf("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"%s\">\n", page_charset());
+    std::printf("%s\n", kvg_head_lines("text/html").c_str());
+    std::printf("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"%s\">\n", kvg_page_charset());
     std::printf("<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n");
     std::printf("<title>%s</title>\n%s</head>\n<body>\n<main>\n", escaped_text(title).c_str(), STYLE);
 }
@@ -76,6 +68,9 @@ void write_form(const std::string& sid, const std::string& home) {
     // the browser used.
     std::printf("<form method=\"post\" action=\"kvla\">\n");
     std::printf("<input type=\"hidden\" name=\"VANTOR_SID\" value=\"%s\">\n", escaped_attribute(sid).c_str());
+    // The launcher takes a login only from this page, posted within the hour.
+    std::printf("<input type=\"hidden\" name=\"KVCTOKEN\" value=\"%s\">\n",
+                escaped_attribute(kvg_login_token(os_installation_home(), std::time(nullptr))).c_str());
     std::printf("<label for=\"home\">Database home</label>\n");
     std::printf("<input id=\"home\" name=\"VANTOR_HOME\" value=\"%s\" required>\n", escaped_attribute(home).c_str());
     std::printf("<label for=\"user\">User</label>\n");
@@ -106,6 +101,6 @@ int main() {
         return 0;
     }
     const char* home = bk_store_get("VANTOR_HOME");
-    write_form(sid, home ? home : "");
+    write_form(sid, home ? home : os_installation_home());
     return 0;
 }

@@ -54,11 +54,11 @@ int kvx_handler(bk_host* host, int, int end, int argc, char** argv) {
     // The chart is fully given by its query: no start-up, login or database.
     const char* path_info = bk_store_get("PATH_INFO");
     if (path_info && *path_info) {
-        bk_out("Content-type: image/gif\n\n");
+        kvg_write_head(nullptr, "image/gif");
         kvx_draw_usage_chart();
         return 0;
     }
-    bk_out("Content-type: text/html\n\n");
+    kvg_write_head(nullptr, "text/html");
     auto* s = static_cast<kvx_state*>(bk_record(host, sizeof(kvx_state)));
     if (!s || kvg_start(host, &s->context, &s->variables, argc, argv) != 0) return -1;
     if (!create_records(s)) return -1;

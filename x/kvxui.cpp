@@ -81,12 +81,22 @@ int apply_form(kvx_state* s, const char* confirmed, const form_actions& actions)
     return 0;
 }
 
+// Whether the request may change the database: sent by its user from this
+// tool's own page. When not, the block says why and the page goes on
+// without the change.
+bool may_act(kvx_state* s) {
+    int refusal = kvg_acting_check(s->context, s->credentials, s->server, s->variables);
+    if (refusal) kvg_refusal_block(s->context, refusal);
+    return refusal == 0;
+}
+
 int take_action(kvx_state* s, const char* todo) {
     std::snprintf(s->page->action, KVX_TEXT_SIZE, "%s", todo);
     if (is(s, s->page->action, SHOW)) {
         s->page->step = 0;
     } else if (is(s, s->page->action, SWITCH_STATUS)) {
         s->page->step = 0;
+        if (!may_act(s)) return 0;
         int result = kvx_toggle_status(s->context, s->credentials, s->tablespace, s->error);
         if (result != 0) return report(s, "KVX-TSTAT", result);
     }
@@ -98,6 +108,7 @@ int take_action(kvx_state* s, const char* todo) {
 void write_form_start(kvx_state* s, const std::string& tool_path) {
     bk_out("<FORM method=post action=%s%s%s%s%s%s%s-%s%s%s>\n", attr(s->server->protocol).c_str(), ":", "/", "/",
            attr(s->server->host).c_str(), "/", attr(s->credentials->sid).c_str(), "bin", "/", tool_path.c_str());
+    kvg_token_field(s->context, s->credentials);
 }
 
 void write_legend_row(kvx_state* s, const char* colour, int label, int kilobytes) {
@@ -294,7 +305,7 @@ void write_trailer(kvx_state* s, const form_actions& actions) {
 int write_body(kvx_state* s, const form_actions& actions) {
     kvg_context* c = s->context;
     const char* confirmed = first_value(s, "KVXPDOK");
-    if (confirmed && apply_form(s, confirmed, actions) != 0) return -1;
+    if (confirmed && may_act(s) && apply_form(s, confirmed, actions) != 0) return -1;
     int result = kvx_get_space(c, s->credentials, s->tablespace, s->error);
     if (result != 0) return report(s, "KVX-TSPINF", result);
     const char* todo = first_value(s, "KVXTODO");
