@@ -7,10 +7,9 @@
 
 namespace {
 
-const std::string PLAIN_HEAD = "HTTP/1.0 200 Okay\nContent-type: text/html\n\n";
-const std::string PUSH_HEAD =
-    "HTTP/1.0 200 Okay\nContent-type: multipart/x-mixed-replace;boundary=KvBBoundStr\n\n--KvBBoundStr\n"
-    "Content-type: text/html\n\n";
+const std::string PLAIN_HEAD = "HTTP/1.0 200 Okay\n" + head_lines() + "\n";
+const std::string PUSH_HEAD = "HTTP/1.0 200 Okay\n" + head_lines("multipart/x-mixed-replace;boundary=KvBBoundStr") +
+                              "\n--KvBBoundStr\nContent-type: text/html\n\n";
 const std::string NOTICE = "Sorry, this tool is not available on NT yet!\n";
 
 cgi_result backup(const std::string& query, const std::map<std::string, std::string>& extra = {},

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "support/cgi_run.h"
+#include "support/form_post.h"
 
 namespace {
 
@@ -18,8 +19,9 @@ struct program {
     const char* startup_head;  // the whole head before a start-up failure's block
 };
 
-const std::string NPH_HEAD = "HTTP/1.0 200 Okay\nContent-type: text/html\n\n";
-const std::string HTML_HEAD = "Content-type: text/html\n\n";
+const std::string NPH_HEAD = "HTTP/1.0 200 Okay\n" + head_lines() + "\n";
+const std::string HTML_HEAD = head_lines() + "\n";
+const std::string LAUNCHER_HEAD = head_lines();
 
 // The launcher's head goes on with its cookie once it has read the login.
 const program PROGRAMS[] = {
@@ -27,7 +29,7 @@ const program PROGRAMS[] = {
     {"kvx", "kvxhost", HTML_HEAD.c_str(), true, HTML_HEAD.c_str()},
     {"nph-kvi", "kvihost", NPH_HEAD.c_str(), true, NPH_HEAD.c_str()},
     {"nph-kve", "kvehost", NPH_HEAD.c_str(), true, NPH_HEAD.c_str()},
-    {"kvla", "kvlaunch", "Content-type: text/html\n", true, HTML_HEAD.c_str()},
+    {"kvla", "kvlaunch", LAUNCHER_HEAD.c_str(), true, HTML_HEAD.c_str()},
 };
 
 // A complete request of a logged-in administrator (the launcher reads the
@@ -112,7 +114,10 @@ TEST(Entry, EveryProgramNeedsTheDatabaseHomeAndInstance) {
 }
 
 TEST(Entry, MissingCatalogueIsReported) {
-    cgi_result r = run(PROGRAMS[0], {{"QUERY_STRING", "VANTOR_HOME=/nonexistent&VANTOR_SID=PROD"}});
+    scratch_home home;
+    home.remove("kv/mesg");
+    cgi_result r = run_cgi(home.path() + "/kv/bin/nph-kvb", {"nph-kvb"},
+                           {{"QUERY_STRING", "VANTOR_HOME=" + home.path() + "&VANTOR_SID=PROD"}});
     EXPECT_EQ(r.exit_code, 3);
     EXPECT_NE(r.page.find("<H3>KVC-MHD-1026:</H3><P><STRONG>NLS message handle initialization failed.</STRONG>"),
               std::string::npos);
@@ -155,16 +160,25 @@ TEST(Entry, EveryAllocationFailureWritesItsBlock) {
                  "KVX-DBUSER", "KVX-SRVP", "KVC-SNAME", "KVC-PCOL", "KVC-SCRIPT", "KVX-TMPBUF"}},
         {"nph-kvi", {"KVC-DBOH", "KVI-FLIST", "KVC-DBOH", "KVI-SRVP", "KVC-SNAME", "KVI"}},
         {"nph-kve", {"KVC-DBOH", "KVE-FLIST", "KVC-DBOH", "KVE-SRVP", "KVC-SNAME", "KVE"}},
-        {"kvla", {"KVLA-ERRP", "KVLA-DBUSER", "KVG-EDIN", "KVG-EDEN", "KVLA-SRVP", "KVC-SNAME"}},
+        {"kvla", {"KVLA-ERRP", "KVLA-DBUSER", "KVLA-SRVP", "KVC-SNAME", "KVG-EDIN", "KVG-EDEN"}},
     };
     for (const program& p : PROGRAMS) {
         SCOPED_TRACE(p.name);
         std::vector<std::string> seen;
         // Past the frame's last allocation every run reaches the end of the frame.
+        // The launcher reads a login, posted from the login page.
+        tool_request login{"kvla", login_fields(), {}, true, {}};
+        login.form.emplace_back("KVCTOKEN", form_token(login));
         for (int n = 1, quiet = 0; quiet < 5 && n < 300; ++n) {
             auto env = login_request();
             env["KV_FAIL_ALLOC"] = std::to_string(n);
-            cgi_result r = run(p, env);
+            std::string body;
+            if (p.name == std::string("kvla")) {
+                body = form_body(login.form);
+                env["REQUEST_METHOD"] = "POST";
+                env["CONTENT_LENGTH"] = std::to_string(body.size());
+            }
+            cgi_result r = run(p, env, body);
             // A tool with pages writes its page around a failure the page can live with.
             ASSERT_TRUE(r.exit_code == 3 || (p.has_pages && r.exit_code == 0))
                 << "allocation " << n << "\n" << r.page << r.errors;

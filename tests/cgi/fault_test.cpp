@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -47,7 +49,7 @@ std::vector<acting_request> tools_that_act(const std::string& home, const std::s
 // A home whose export directory holds the demo's export file.
 class import_home : public scratch_home {
 public:
-    import_home() { fs::create_symlink(test_home() + "/export/expdat.dmp", path() + "/export/expdat.dmp"); }
+    import_home() { give_demo_export_file(); }
 };
 
 // The demo instance open, and a directory of its own for the files a case names.
@@ -126,13 +128,15 @@ private:
 // byte. It is mounted in a mount namespace of this test process, so it goes
 // with the process whatever becomes of the test; the programs the test starts
 // share the namespace.
+// The files of keep are written before the filling.
 class full_disk {
 public:
-    explicit full_disk(std::string path) : path_(std::move(path)) {
+    explicit full_disk(std::string path, const std::map<std::string, std::string>& keep = {}) : path_(std::move(path)) {
         static const bool own_namespace =
             unshare(CLONE_NEWNS) == 0 && mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
         mounted_ = own_namespace && mount("tmpfs", path_.c_str(), "tmpfs", 0, "size=64k") == 0;
         if (!mounted_) return;
+        for (const auto& [name, text] : keep) std::ofstream(path_ + "/" + name) << text;
         int fd = open((path_ + "/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
         char block[4096] = {};
         while (fd >= 0 && write(fd, block, sizeof block) > 0) {
@@ -154,7 +158,7 @@ private:
 }  // namespace
 
 TEST_F(Fault, UtilityKilledWhileItRunsEndsThePageAndLeavesNoFile) {
-    const std::string dump = dir_ + "/full.dmp";
+    const std::string dump = "full.dmp";
     struct row {
         const char* what;
         const char* program;
@@ -191,7 +195,7 @@ TEST_F(Fault, UtilityKilledWhileItRunsEndsThePageAndLeavesNoFile) {
 }
 
 TEST_F(Fault, InstanceStoppedBetweenTwoPagesLeavesNothingHalfDone) {
-    const std::string dump = dir_ + "/x.dmp", data_file = dir_ + "/a.dbf";
+    const std::string dump = "x.dmp", data_file = dir_ + "/a.dbf";
     const form_fields confirmed_add = {{"KVXPDINSTANCE", "2"},    {"KVXTODO", "Show Tablespace"},
                                        {"KVXTBLSPNAME", "USERS"}, {"KVXPDOK", "Add Data File"},
                                        {"KVXNEWDFL", data_file},  {"KVXDFLINISZ", "64"},
@@ -245,15 +249,17 @@ TEST_F(Fault, InstanceStoppedBetweenTwoPagesLeavesNothingHalfDone) {
 }
 
 TEST_F(Fault, UnwritableExportDirectoryRefusesTheRun) {
-    const std::string dump = dir_ + "/x.dmp";
+    const std::string dump = "x.dmp";
     struct row {
         const char* program;
         bool without_directory;  // the export directory is missing, and the home cannot be written
         const char* block;
     } rows[] = {
-        {"nph-kve", false, "KVE-4063"},
+        // The export file lies in the export directory too: it is the
+        // first file the run cannot make.
+        {"nph-kve", false, "KVE-4061"},
         {"nph-kvi", false, "KVI-4063"},
-        {"nph-kve", true, "KVE-4058"},
+        {"nph-kve", true, "KVE-4061"},
     };
     for (const row& row : rows) {
         SCOPED_TRACE(std::string(row.program) + (row.without_directory ? " without the directory" : ""));
@@ -274,8 +280,21 @@ TEST_F(Fault, UnwritableExportDirectoryRefusesTheRun) {
     }
 }
 
+// An export file of HR's DEPARTMENTS alone, small enough for a disk of a
+// few pages, written by the utility.
+std::string small_export_file(const std::string& dir) {
+    const std::string parameters = dir + "/small.par", file = dir + "/small.dmp";
+    std::ofstream(parameters) << "SYSTEM/demo\nFILE=" << file << "\nTABLES=(HR.DEPARTMENTS)\n";
+    EXPECT_EQ(run_cgi(test_home() + "/bin/dbdump", {"dbdump", "PARFILE=" + parameters}, {{"VANTOR_HOME", test_home()}, {"VANTOR_SID", "PROD"}}).exit_code, 0);
+    std::ifstream in(file);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    fs::remove(parameters);
+    fs::remove(file);
+    return text;
+}
+
 TEST_F(Fault, FullDiskEndsTheRunWithoutAHalfWrittenFile) {
-    const std::string full = dir_ + "/full";
+    const std::string small = small_export_file(dir_);
     struct row {
         const char* what;
         const char* program;
@@ -292,14 +311,18 @@ TEST_F(Fault, FullDiskEndsTheRunWithoutAHalfWrittenFile) {
     for (const row& row : rows) {
         SCOPED_TRACE(row.what);
         import_home home;
-        const std::string disk = row.export_directory_full ? home.path() + "/export" : full;
+        // The full disk holds the export directory, or a directory inside it.
+        const std::string disk = home.path() + "/export" + (row.export_directory_full ? "" : "/full");
         fs::create_directories(disk);
-        full_disk filled(disk);
+        std::map<std::string, std::string> keep;
+        if (row.export_directory_full) keep["expdat.dmp"] = small;
+        full_disk filled(disk, keep);
         if (!filled.mounted()) GTEST_SKIP() << "no file system of its own can be mounted here";
-        // A short link takes no room of its own.
-        if (row.export_directory_full) fs::create_symlink(test_home() + "/export/expdat.dmp", disk + "/expdat.dmp");
         std::vector<std::string> files = directory_entries(disk);
-        tool_request r = acting(row.program, home.path(), full + "/x.dmp");
+        tool_request r = acting(row.program, home.path(), row.export_directory_full ? "x.dmp" : "full/x.dmp");
+        // The small export file holds one table: its whole file.
+        if (r.program == "nph-kvi") r = with_form_field(r, "KVISELECTOPTS", "Whole file");
+        const std::string full = disk;
         if (r.program == "kvx")
             r.form = {{"KVXPDINSTANCE", "2"},       {"KVXTODO", "Show Tablespace"}, {"KVXTBLSPNAME", "USERS"},
                       {"KVXPDOK", "Add Data File"}, {"KVXNEWDFL", full + "/a.dbf"}, {"KVXDFLINISZ", "64"},
@@ -309,7 +332,7 @@ TEST_F(Fault, FullDiskEndsTheRunWithoutAHalfWrittenFile) {
         EXPECT_TRUE(contains(result.page, row.shown)) << tail(result.page);
         EXPECT_EQ(directory_entries(disk), files);
         if (!row.export_directory_full) {
-            EXPECT_EQ(directory_entries(home.path() + "/export"), std::vector<std::string>{"expdat.dmp"});
+            EXPECT_EQ(directory_entries(home.path() + "/export"), (std::vector<std::string>{"expdat.dmp", "full"}));
         }
         EXPECT_EQ(dictionary_snapshot(), before_);
     }
@@ -319,7 +342,7 @@ TEST_F(Fault, MissingCatalogueEndsEveryProgramBeforeItActs) {
     import_home home;
     home.remove("kv/mesg");
     fs::create_directories(home.path() + "/kv/mesg");
-    for (acting_request& a : acting_requests(home.path(), dir_ + "/x.dmp")) {
+    for (acting_request& a : acting_requests(home.path(), "x.dmp")) {
         SCOPED_TRACE(a.request.program);
         cgi_result result = run_request(a.request);
         EXPECT_EQ(page_defect(a.request, result), "");
@@ -343,9 +366,9 @@ TEST_F(Fault, MissingOrOlderKeyFileRefusesEveryEncipheredPassword) {
         cgi_result launched = run_request(login);
         EXPECT_EQ(page_defect(login, launched), "");
         EXPECT_EQ(launched.exit_code, 3);
-        EXPECT_EQ(launched.page.rfind("Content-type: text/html\n\n<H3>KVG-EDIN-1045:</H3>", 0), 0u) << launched.page;
+        EXPECT_EQ(launched.page.rfind(head_lines() + "\n<H3>KVG-EDIN-1045:</H3>", 0), 0u) << launched.page;
         // A tool cannot decipher the login of a cookie made before the key went.
-        for (acting_request& a : tools_that_act(home.path(), dir_ + "/x.dmp")) {
+        for (acting_request& a : tools_that_act(home.path(), "x.dmp")) {
             SCOPED_TRACE(a.request.program);
             a.request.cookie = enciphered_login_fields(home.path());
             cgi_result result = run_request(a.request);

@@ -175,7 +175,7 @@ public:
         const std::string probe = "#!/bin/sh\necho 'the utility ran with:' >&2\ncat \"${1#PARFILE=}\" >&2\n";
         write("bin/dbdump", probe, true);
         write("bin/dbload", probe, true);
-        fs::create_symlink(test_home() + "/export/expdat.dmp", path() + "/export/expdat.dmp");
+        give_demo_export_file();
     }
 };
 
@@ -266,7 +266,7 @@ TEST_F(Hostile, StatementTextInTablespaceAndDataFileNamesIsRefused) {
 TEST_F(Hostile, LineOrListBreaksInParameterFileValuesAreRefused) {
     utilities_probe_home home;
     const form_fields export_run = {
-        {"KVEINSTANCE", "1"},  {"KVESUBMIT", "Export"}, {"KVESELECTOPTS", "Tables"}, {"KVEEXPFILE", dir_ + "/x.dmp"},
+        {"KVEINSTANCE", "1"},  {"KVESUBMIT", "Export"}, {"KVESELECTOPTS", "Tables"}, {"KVEEXPFILE", "x.dmp"},
         {"KVERECLEN", "1024"}, {"KVEBUFSIZ", "4096"},   {"T1", "HR.STAFF"}};
     const form_fields import_run = {{"KVIINSTANCE", "1"},
                                     {"KVISUBMIT", "Import"},
@@ -282,11 +282,12 @@ TEST_F(Hostile, LineOrListBreaksInParameterFileValuesAreRefused) {
         form_fields cookie;  // pairs that replace the login's
         const char* block;
     } rows[] = {
-        // The login line comes from the cookie.
-        {"nph-kve", export_run, {{"KVCUSER", "system\nFULL=Y"}}, "KVE-4058"},
-        {"nph-kve", export_run, {{"KVCPASSWORD", "demo\nFULL=Y"}}, "KVE-4058"},
-        {"nph-kvi", import_run, {{"KVCUSER", "system\rFULL=Y"}}, "KVI-1011"},
-        {"nph-kvi", import_run, {{"KVCPASSWORD", "demo\nFULL=Y"}}, "KVI-1011"},
+        // The login line comes from the cookie: the instance knows no such
+        // login, and nothing is written for it.
+        {"nph-kve", export_run, {{"KVCUSER", "system\nFULL=Y"}}, "KVE-LOGIN-1017"},
+        {"nph-kve", export_run, {{"KVCPASSWORD", "demo\nFULL=Y"}}, "KVE-LOGIN-1017"},
+        {"nph-kvi", import_run, {{"KVCUSER", "system\rFULL=Y"}}, "KVI-LOGIN-1017"},
+        {"nph-kvi", import_run, {{"KVCPASSWORD", "demo\nFULL=Y"}}, "KVI-LOGIN-1017"},
         {"nph-kve", with_field(with_field(export_run, "KVESELECTOPTS", "Users"), "U0", "ADAM\nFULL=Y"), {}, "KVE-4065"},
         {"nph-kvi",
          with_field(with_field(import_run, "KVIINDEXFILE", "on"), "KVIINDEXFILENAME", dir_ + "/i.sql\nFULL=Y"),
@@ -355,7 +356,7 @@ TEST_F(Hostile, TamperedLoginCookieNeverActsAsTheLogin) {
         {"no client address", hex, length, true},
     };
     for (const row& row : rows) {
-        for (acting_request& a : acting_requests(test_home(), dir_ + "/x.dmp")) {
+        for (acting_request& a : acting_requests(test_home(), "x.dmp")) {
             SCOPED_TRACE(std::string(row.what) + ", " + a.request.program);
             a.request.cookie =
                 with_field(with_field(a.request.cookie, "KVCPASSWORD", row.password), "KVCPLEN", row.length);
@@ -392,7 +393,7 @@ TEST_F(Hostile, BodyThatDisagreesWithContentLengthNeverActs) {
         {"no number", [](const std::string&) { return std::string("many"); }},
     };
     for (const row& row : rows) {
-        for (acting_request& a : acting_requests(test_home(), dir_ + "/x.dmp")) {
+        for (acting_request& a : acting_requests(test_home(), "x.dmp")) {
             SCOPED_TRACE(std::string(row.what) + ", " + a.request.program);
             a.request.posted = true;
             std::string body = form_body(a.request.form);

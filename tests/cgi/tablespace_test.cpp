@@ -16,11 +16,12 @@
 #include <gtest/gtest.h>
 
 #include "support/cgi_run.h"
+#include "support/form_post.h"
 
 namespace {
 
 const std::string SID = "TBS";
-const std::string HEAD = "Content-type: text/html\n\n";
+const std::string HEAD = head_lines() + "\n";
 
 // Catalogue texts of the buttons.
 const std::string SHOW = "Show Tablespace";
@@ -30,27 +31,9 @@ const std::string CREATE = "Create Tablespace";
 
 using fields = std::vector<std::pair<std::string, std::string>>;
 
-std::string url_encoded(const std::string& text) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : text) {
-        if (isalnum(c) || c == '.' || c == '-' || c == '_') out += static_cast<char>(c);
-        else if (c == ' ') out += '+';
-        else out += std::string("%") + hex[c >> 4] + hex[c & 15];
-    }
-    return out;
-}
-
-std::string query(const fields& form) {
-    std::string out;
-    for (const auto& [name, value] : form) out += (out.empty() ? "" : "&") + name + "=" + url_encoded(value);
-    return out;
-}
-
+// Posted from the tool's own page, as a browser posts it.
 cgi_result kvx(const fields& form) {
-    auto env = cgi_request(query(form), login_pairs("system", "demo", SID));
-    env["SCRIPT_NAME"] = "/" + SID + "-bin/kvx";
-    return run_cgi(installed_program("kvx"), {"kvx"}, env);
+    return run_request({"kvx", form, with_field(login_fields(), "VANTOR_SID", SID), true, {{"SCRIPT_NAME", "/" + SID + "-bin/kvx"}}});
 }
 
 // The rows of a query, tab-separated, one a line.
@@ -83,13 +66,6 @@ long long file_size(const std::string& path) {
     return stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
 }
 
-bool contains(const std::string& page, const std::string& part) { return page.find(part) != std::string::npos; }
-
-size_t count(const std::string& page, const std::string& part) {
-    size_t n = 0;
-    for (size_t at = page.find(part); at != std::string::npos; at = page.find(part, at + 1)) ++n;
-    return n;
-}
 
 // The heading of the page's first block ("KVX-SZ-9025"), or "".
 std::string first_block(const std::string& page) {
@@ -170,7 +146,7 @@ TEST_F(Tablespace, MissingEmptyOrUnusableNameIsRefusedAfterThePageTop) {
         {{"KVXTBLSPNAME", "<script>"}},
     };
     for (const fields& form : rows) {
-        SCOPED_TRACE(query(form));
+        SCOPED_TRACE(form_body(form));
         cgi_result r = kvx(form);
         EXPECT_EQ(r.exit_code, 3);
         EXPECT_EQ(first_block(r.page), "KVX-TSP-9031");
@@ -335,7 +311,7 @@ TEST_F(Tablespace, RefusedFormsLeaveTheDatabaseAlone) {
     };
     std::string files = files_of("USERS");
     for (const row& r : rows) {
-        SCOPED_TRACE(query(r.form));
+        SCOPED_TRACE(form_body(r.form));
         cgi_result result = kvx(r.form);
         EXPECT_EQ(result.exit_code, 3);
         EXPECT_EQ(first_block(result.page), r.block);
@@ -373,7 +349,7 @@ TEST_F(Tablespace, WhatTheDatabaseRefusesReachesThePageEscaped) {
          "KVX-CREAT-1543"},
     };
     for (const row& r : rows) {
-        SCOPED_TRACE(query(r.form));
+        SCOPED_TRACE(form_body(r.form));
         cgi_result result = kvx(r.form);
         EXPECT_FALSE(contains(result.page, marked)) << result.page;
         if (!r.block) {

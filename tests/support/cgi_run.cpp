@@ -86,6 +86,12 @@ cgi_result run_cgi(const std::string& program, const std::vector<std::string>& a
     return result;
 }
 
+std::string head_lines(const std::string& content_type) {
+    return "Content-type: " + content_type + (content_type.starts_with("text/") ? "; charset=utf-8" : "") +
+           "\nX-Frame-Options: DENY\nContent-Security-Policy: frame-ancestors 'none'\n"
+           "X-Content-Type-Options: nosniff\nReferrer-Policy: same-origin\n";
+}
+
 std::string test_home() { return KV_TEST_HOME; }
 
 std::string installed_program(const std::string& name) { return test_home() + "/kv/bin/" + name; }
@@ -134,7 +140,7 @@ form_fields login_fields(const std::string& home) {
 
 form_fields enciphered_login_fields(const std::string& home) {
     form_fields form = without_field(without_field(login_fields(), "KVCPLEN"), "KVRMTADDR");
-    std::string page = run_request({"kvla", form, {}, false, {}}).page;
+    std::string page = run_request({"kvla", form, {}, true, {}}).page;
     std::string line = page.substr(0, page.find('\n', page.find("Set-Cookie: ")));
     auto pair = [&](const std::string& name) {
         size_t start = line.find("&" + name + "=");
@@ -145,6 +151,20 @@ form_fields enciphered_login_fields(const std::string& home) {
     return with_field(with_field(login_fields(home), "KVCPASSWORD", pair("KVCPASSWORD")), "KVCPLEN", pair("KVCPLEN"));
 }
 
+namespace {
+
+// The program a request reaches: the one installed in the home it names
+// (its form's, else its cookie's), as the web server of that installation
+// would run it; the test home's when that home has no such program.
+std::string program_of(const tool_request& request) {
+    std::string home = field_value(request.form, "VANTOR_HOME");
+    if (home.empty()) home = field_value(request.cookie, "VANTOR_HOME");
+    const std::string program = home + "/kv/bin/" + request.program;
+    return !home.empty() && std::filesystem::exists(program) ? program : installed_program(request.program);
+}
+
+}  // namespace
+
 cgi_result run_request(const tool_request& request, const std::string& body) {
     auto env = cgi_request(request.posted ? "" : form_body(request.form), form_body(request.cookie));
     env["SCRIPT_NAME"] = "/PROD-bin/" + request.program;
@@ -153,19 +173,33 @@ cgi_result run_request(const tool_request& request, const std::string& body) {
         env["CONTENT_LENGTH"] = std::to_string(body.size());
     }
     for (const auto& [name, value] : request.server) env[name] = value;
-    return run_cgi(installed_program(request.program), {request.program}, env, body);
+    return run_cgi(program_of(request), {request.program}, env, body);
+}
+
+std::string form_token(const tool_request& request) {
+    tool_request page{request.program, {}, request.cookie, false, request.server, false};
+    // The launcher takes logins from the login page of the same installation.
+    if (request.program == "kvla") page.program = "login";
+    page.server.erase("CONTENT_LENGTH");
+    const std::string text = run_request(page).page, field = "name=\"KVCTOKEN\" value=\"";
+    size_t at = text.find(field);
+    if (at == std::string::npos) return "";
+    at += field.size();
+    return text.substr(at, text.find('"', at) - at);
 }
 
 cgi_result run_request(const tool_request& request) {
-    return run_request(request, request.posted ? form_body(request.form) : "");
+    tool_request r = request;
+    if (r.posted && r.token && field_value(r.form, "KVCTOKEN").empty()) r.form.emplace_back("KVCTOKEN", form_token(r));
+    return run_request(r, r.posted ? form_body(r.form) : "");
 }
 
 namespace {
 
 std::string head_of(const std::string& program) {
-    if (program == "kvla") return "Content-type: text/html\n";  // its cookie follows
-    if (program == "kvx") return "Content-type: text/html\n\n";
-    return "HTTP/1.0 200 Okay\nContent-type: text/html\n\n";
+    if (program == "kvla") return head_lines();  // its cookie may follow
+    if (program == "kvx") return head_lines() + "\n";
+    return "HTTP/1.0 200 Okay\n" + head_lines() + "\n";
 }
 
 bool ends_as_a_page(const std::string& page) {
@@ -194,12 +228,13 @@ std::string page_defect(const tool_request& request, const cgi_result& result) {
     return "";
 }
 
-std::vector<acting_request> acting_requests(const std::string& home, const std::string& dump) {
+std::vector<acting_request> acting_requests(const std::string& home, const std::string& dump_name) {
+    const std::string dump = home + "/export/" + dump_name;
     auto nothing = [] { return false; };
     auto no_undo = [] {};
     form_fields launcher_form = without_field(without_field(login_fields(home), "KVCPLEN"), "KVRMTADDR");
     return {
-        {{"kvla", launcher_form, {}, false, {}}, nothing, no_undo},
+        {{"kvla", launcher_form, {}, true, {}}, nothing, no_undo},
         {{"nph-kvb", {{"KVBKUINSTANCE", "1"}}, login_fields(home), false, {}}, nothing, no_undo},
         {{"kvx",
           {{"KVXPDINSTANCE", "1"}, {"KVXTBLSPNAME", "USERS"}, {"KVXTODO", "Switch Online or Offline"}},
@@ -272,9 +307,11 @@ scratch_home::scratch_home() {
     path_ = mkdtemp(pattern);
     const std::string& from = test_home();
     for (const char* dir : {"bin", "kv", "export"}) fs::create_directories(path_ + "/" + dir);
-    for (const char* part :
-         {"dbs", "doc", "bin/dbdump", "bin/dbload", "bin/vdbadm", "kv/bin", "kv/pics", "kv/doc", "kv/mesg", "kv/key"})
+    for (const char* part : {"dbs", "doc", "bin/dbdump", "bin/dbload", "bin/vdbadm", "kv/pics", "kv/doc", "kv/mesg", "kv/key"})
         fs::create_symlink(from + "/" + part, path_ + "/" + part);
+    // The programs are copies: a program takes its home from where it lies,
+    // and a link would lead it back to the test home.
+    fs::copy(from + "/kv/bin", path_ + "/kv/bin", fs::copy_options::recursive);
 }
 
 scratch_home::~scratch_home() {
@@ -283,6 +320,13 @@ scratch_home::~scratch_home() {
 }
 
 void scratch_home::remove(const std::string& relative) const { std::filesystem::remove_all(path_ + "/" + relative); }
+
+void scratch_home::give_demo_export_file() const {
+    const std::string from = test_home() + "/export/expdat.dmp", to = path_ + "/export/expdat.dmp";
+    std::error_code linked;
+    std::filesystem::create_hard_link(from, to, linked);
+    if (linked) std::filesystem::copy_file(from, to);
+}
 
 void scratch_home::write(const std::string& relative, const std::string& text, bool executable) const {
     remove(relative);

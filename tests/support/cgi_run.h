@@ -18,6 +18,11 @@ struct cgi_result {
 cgi_result run_cgi(const std::string& program, const std::vector<std::string>& argv,
                    const std::map<std::string, std::string>& env, const std::string& body = "");
 
+// The lines every response head carries after its status line, without the
+// blank line that ends the head: the content type (a page's with its
+// character set) and the headers that keep a page out of other sites' frames.
+std::string head_lines(const std::string& content_type = "text/html");
+
 // The installation the CGI tests run against (made by the test fixture).
 std::string test_home();
 // A program of that installation's kv/bin.
@@ -59,7 +64,15 @@ struct tool_request {
     form_fields cookie;  // the login cookie's pairs
     bool posted = false;
     std::map<std::string, std::string> server;  // further variables of the web server, CONTENT_LENGTH among them
+    // A posted form carries the form token that the tool's own page gives the
+    // login (the login page's own, for the launcher), as a browser's would,
+    // unless the form names a KVCTOKEN itself.
+    bool token = true;
 };
+// The token a page of the tool writes into its form for the request's login:
+// the tool's first page is asked for it with the request's cookie, as a
+// browser would get it. "" when the page has none.
+std::string form_token(const tool_request& request);
 cgi_result run_request(const tool_request& request);
 // With a body of one's own, CONTENT_LENGTH its size unless the request names one.
 cgi_result run_request(const tool_request& request, const std::string& body);
@@ -73,9 +86,10 @@ std::string page_defect(const tool_request& request, const cgi_result& result);
 
 // A request of each program of the installation at home as its user sends it
 // to change something, with the test of whether it did and the undoing of
-// it: the tablespace tool switches USERS, the export tool exports HR.STAFF to
-// dump, the import tool imports HR's DEPARTMENTS into ADAM from the demo's
-// export file. The launcher and the backup tool change nothing.
+// it: the launcher logs in, the tablespace tool switches USERS, the export
+// tool exports HR.STAFF to the file dump of home's export directory, the
+// import tool imports HR's DEPARTMENTS into ADAM from the demo's export file.
+// The backup tool changes nothing.
 struct acting_request {
     tool_request request;
     std::function<bool()> acted;
@@ -92,8 +106,9 @@ std::string dictionary_snapshot(const std::string& sid = "PROD");
 std::vector<std::string> directory_entries(const std::string& path);
 
 // A home of its own for one test, made of links to the test home's
-// instances, utilities, programs, pictures, help, catalogue and key, with an
-// empty export directory. A test takes away or replaces the part it is about.
+// instances, utilities, pictures, help, catalogue and key, copies of its
+// programs, and an empty export directory. A test takes away or replaces the
+// part it is about.
 class scratch_home {
 public:
     scratch_home();
@@ -105,6 +120,9 @@ public:
     void remove(const std::string& relative) const;
     // The part at relative replaced by a file holding text; executable for a script.
     void write(const std::string& relative, const std::string& text, bool executable = false) const;
+    // The demo's export file in the export directory, as a file of its own:
+    // the import tool reads no link.
+    void give_demo_export_file() const;
 
 private:
     std::string path_;

@@ -22,7 +22,8 @@ std::string admin_cookie_pairs(const std::string& home);
 // program's answer to form posted by that administrator.
 cgi_result post_form(const std::string& program, const form_fields& form, const std::string& home);
 
-// The tool's own part of a page: from the form's opening to its end.
+// The tool's own part of a page: from the form's opening to its end, the
+// form token left out.
 std::string form_of(const std::string& page);
 bool contains(const std::string& page, const std::string& part);
 size_t count(const std::string& page, const std::string& part);

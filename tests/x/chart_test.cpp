@@ -12,7 +12,7 @@
 
 namespace {
 
-const std::string HEAD = "Content-type: image/gif\n\n";
+const std::string HEAD = head_lines("image/gif") + "\n";
 
 enum colour { TRANSPARENT, YELLOW, BLUE, OTHER };
 
