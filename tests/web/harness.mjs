@@ -69,13 +69,17 @@ export const post = (url, body) => exchange(url, {
   headers: { 'Content-Type': 'application/x-www-form-urlencoded', 'Content-Length': Buffer.byteLength(body) },
 }, body);
 
-// The response exactly as the bytes arrived, status line and head included.
-export function getRaw(url) {
+// The response exactly as the bytes arrived, status line and head included,
+// to a request with the method and header lines given (a Host of one's own
+// among them).
+export function getRaw(url, headers = {}, method = 'GET') {
   const { hostname, port, pathname, search } = new URL(url);
+  const lines = { Host: `${hostname}:${port}`, ...headers };
+  const head = Object.entries(lines).map(([name, value]) => `${name}: ${value}\r\n`).join('');
   return new Promise((resolve, reject) => {
     const chunks = [];
     const socket = net.connect(Number(port), hostname, () => {
-      socket.end(`GET ${pathname}${search} HTTP/1.0\r\nHost: ${hostname}:${port}\r\n\r\n`);
+      socket.end(`${method} ${pathname}${search} HTTP/1.0\r\n${head}\r\n`);
     });
     socket.on('data', (chunk) => chunks.push(chunk));
     socket.once('end', () => resolve(Buffer.concat(chunks).toString('latin1')));

@@ -34,9 +34,9 @@ test('a DBA logs in through the form and follows the tool bar to the backup tool
   ]);
   const response = await request.response();
   assert.equal(new URL(request.url()).pathname, '/PROD-bin/kvla');
-  assert.deepEqual(Object.fromEntries(new URLSearchParams(request.postData())), {
-    VANTOR_SID: 'PROD', VANTOR_HOME: home, KVCUSER: 'SYSTEM', KVCPASSWORD: 'demo',
-  });
+  const { KVCTOKEN: token, ...fields } = Object.fromEntries(new URLSearchParams(request.postData()));
+  assert.match(token, /^\d+\.[0-9a-f]{64}$/, 'the login page\'s own token');
+  assert.deepEqual(fields, { VANTOR_SID: 'PROD', VANTOR_HOME: home, KVCUSER: 'SYSTEM', KVCPASSWORD: 'demo' });
   assert.equal(response.status(), 200);
   assert.match(response.headers()['content-type'], /^text\/html/);
 

@@ -23,6 +23,7 @@ cannot_run() {
 check_machine() {
     [[ -x /usr/sbin/apache2 ]] || cannot_run "Apache httpd is not installed (Debian package apache2)"
     [[ -x /usr/bin/chromium ]] || cannot_run "Chromium is not installed (Debian package chromium)"
+    command -v lynx >/dev/null || cannot_run "lynx is not installed (Debian package lynx)"
     command -v node >/dev/null || cannot_run "node is not installed"
     [[ -d $HERE/node_modules/playwright-core ]] || cannot_run "playwright-core is missing: run 'npm ci' in $HERE"
 }
