@@ -251,15 +251,20 @@ TEST(ErrorHelp, HasOneEntryForEveryErrorBlockWithAHelpLink) {
         // Request handling, in every tool.
         {"KVC-OH", 100}, {"KVC-OSID", 101}, {"KVC-CBKP", 1023}, {"KVC-NLOBL", 1024}, {"KVC-MHD", 1026},
         {"KVC-LSF", 1027}, {"KVC-LSF", 1028}, {"KVC-TOOL", 1052}, {"KVC-SNAME", 1013}, {"KVC-DBOH", 1013},
+        // Requests that may not change anything.
+        {"KVC-POST", 1060}, {"KVC-TOKEN", 1061}, {"KVC-ORIGIN", 1062}, {"KVC-LOGINFORM", 1063},
         // Login, with the database errors a login can meet.
         {"KVLA-ERRP", 1013}, {"KVLA-DBDOWN", 1035}, {"KVLA-NOTDBA", 1042}, {"KVLA-LOGIN", -1017},
         {"KVLA-LOGIN", -1031}, {"KVLA-LOGIN", -1033}, {"KVLA-LOGIN", -1034}, {"KVLA-LOGIN", -12154},
-        {"KVLA-LOGIN", -12560},
+        {"KVLA-LOGIN", -12560}, {"KVLA-LOGIN", -3101}, {"KVLA-LOGIN", -3103},
         // Export.
         {"KVE-FLIST", 1013}, {"KVE-SRVP", 1013}, {"KVE", 1010}, {"KVE", 4055}, {"KVE", 4056}, {"KVE", 4058},
-        {"KVE", 5021}, {"KVE", 5022},
+        {"KVE", 5021}, {"KVE", 5022}, {"KVE", 4070}, {"KVE", 4071},
+        // The logon of the export and import runs, before anything is written.
+        {"KVE-LOGIN", -1017}, {"KVE-LOGIN", -1033}, {"KVE-LOGIN", -1034}, {"KVE-LOGIN", -3101}, {"KVE-LOGIN", -3103},
+        {"KVE-LOGIN", -12154}, {"KVE-LOGIN", -12560}, {"KVI-LOGIN", -1017}, {"KVI-LOGIN", -1034}, {"KVI-LOGIN", -12560},
         // Import.
-        {"KVI-FLIST", 1013}, {"KVI", 1010}, {"KVI", 1011}, {"KVI", 5021}, {"KVI", 5022},
+        {"KVI-FLIST", 1013}, {"KVI", 1010}, {"KVI", 1011}, {"KVI", 5021}, {"KVI", 5022}, {"KVI", 5040}, {"KVI", 5041},
         // Tablespace Manager: its own checks, then the database errors of its statements.
         {"KVX-TSP", 9031}, {"KVX-SZ", 9025}, {"KVX-INISZ", 9025}, {"KVX-SUMSZ", 9025}, {"KVX-DFL", 9030},
         {"KVX-FSP", 1011}, {"KVX-MAXSZ", 9029}, {"KVX-DFLNAM", 1010}, {"KVX-DFLNAM", 1011}, {"KVX-TSTAT", 1031},
