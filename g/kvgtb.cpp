@@ -2,11 +2,11 @@
 // the form token that ties a form to the login it was written for, and the
 // checks a request must pass before it may change anything.
 #include <cstring>
+#include <initializer_list>
 #include <string>
 
 #include "g/kvg.h"
 #include "platform/nss.h"
-#include "platform/os.h"
 
 namespace {
 
@@ -29,6 +29,17 @@ std::string keyed_digest(const std::string& home, const std::string& data) {
 }
 
 std::string text_or_empty(const char* text) { return text ? text : ""; }
+
+// Each part with its length before it, so that no two lists of parts give
+// the same text.
+std::string joined(std::initializer_list<const char*> parts) {
+    std::string out;
+    for (const char* part : parts) {
+        std::string text = text_or_empty(part);
+        out += std::to_string(text.size()) + ":" + text;
+    }
+    return out;
+}
 
 // Equality that takes as long for a near miss as for a far one: a token is
 // never found out character by character.
@@ -94,9 +105,8 @@ void kvg_write_head(const char* status_line, const char* content_type) {
 }
 
 char* kvg_form_token(kvg_context* context, const kvg_credentials* credentials) {
-    // The parts are joined with a byte none of them can hold.
-    std::string data = text_or_empty(credentials->home) + '\n' + text_or_empty(credentials->sid) + '\n' +
-                       text_or_empty(credentials->user) + '\n' + text_or_empty(credentials->encoded_password);
+    std::string data = joined({"form", credentials->home, credentials->sid, credentials->user,
+                               credentials->encoded_password});
     std::string token = keyed_digest(text_or_empty(credentials->home), data);
     return token.empty() ? nullptr : kvg_strdup(context, token.c_str(), "g/kvgtb", __LINE__);
 }
@@ -108,14 +118,15 @@ void kvg_token_field(kvg_context* context, const kvg_credentials* credentials) {
 
 std::string kvg_login_token(const std::string& home, long long now) {
     std::string time = std::to_string(now);
-    std::string digest = keyed_digest(home, "login\n" + time);
+    std::string digest = keyed_digest(home, joined({"login", time.c_str()}));
     return digest.empty() ? "" : time + "." + digest;
 }
 
 bool kvg_login_token_valid(const std::string& home, const char* token, long long now) {
     if (!token) return false;
     const char* dot = std::strchr(token, '.');
-    if (!dot || dot == token || static_cast<size_t>(dot - token) > 19) return false;
+    // At most 18 digits: every such number is a time a long long holds.
+    if (!dot || dot == token || static_cast<size_t>(dot - token) > 18) return false;
     std::string time(token, dot);
     if (time.find_first_not_of("0123456789") != std::string::npos) return false;
     long long made = std::stoll(time);
