@@ -85,6 +85,9 @@ void kve_carry_main(kve_request* request);
 void kve_carry_boxes(kve_request* request);
 
 void kve_switch_block(kve_request* request);
+// The import/export switch on the picture of the tool that shows it.
+void kve_switch_map(kvg_context* context, const kvg_credentials* credentials, const kvg_server* server,
+                    const char* picture);
 void kve_export_file_block(kve_request* request);
 void kve_scope_block(kve_request* request);
 void kve_table_list_block(kve_request* request);

@@ -97,16 +97,16 @@ void set_if_posted(kve_request* r, const char* field, int32_t* flag) {
 void scope_radio(kve_request* r, int number, bool checked) {
     const char* text = message(r, number);
     if (checked)
-        bk_out("<input type=radio name=\"KVESELECTOPTS\" value=\"%s\" checked>%s\n", text, text);
+        bk_out("<label><input type=radio name=\"KVESELECTOPTS\" value=\"%s\" checked>%s</label>\n", text, text);
     else
-        bk_out("<input type=radio name=\"KVESELECTOPTS\" value=\"%s\">%s\n", text, text);
+        bk_out("<label><input type=radio name=\"KVESELECTOPTS\" value=\"%s\">%s</label>\n", text, text);
 }
 
 void object_box(kve_request* r, const char* name, int number, bool checked) {
     if (checked)
-        bk_out("<input type=checkbox name=\"%s\" checked>%s\n", name, message(r, number));
+        bk_out("<label><input type=checkbox name=\"%s\" checked>%s</label>\n", name, message(r, number));
     else
-        bk_out("<input type=checkbox name=\"%s\">%s\n", name, message(r, number));
+        bk_out("<label><input type=checkbox name=\"%s\">%s</label>\n", name, message(r, number));
 }
 
 void submit_button(kve_request* r, int number) {
@@ -143,13 +143,13 @@ void table_box(kve_request* r, int i) {
     const kve_options* o = r->options;
     std::string owner = attr(item(o->owners, i)), table = attr(item(o->tables, i));
     std::string owner_text = html(item(o->owners, i)), table_text = html(item(o->tables, i));
-    bk_out("<input type=checkbox name=\"T%d\" value=\"%s.%s\">%s.%s<br>\n", i, owner.c_str(), table.c_str(),
+    bk_out("<label><input type=checkbox name=\"T%d\" value=\"%s.%s\">%s.%s</label><br>\n", i, owner.c_str(), table.c_str(),
            owner_text.c_str(), table_text.c_str());
 }
 
 void user_box(kve_request* r, int i) {
     const char* user = item(r->options->users, i);
-    bk_out("<input type=checkbox name=\"U%d\" value=\"%s\">%s<br>\n", i, attr(user).c_str(), html(user).c_str());
+    bk_out("<label><input type=checkbox name=\"U%d\" value=\"%s\">%s</label><br>\n", i, attr(user).c_str(), html(user).c_str());
 }
 
 // What the advanced block shows, from the posted fields or from the options.
@@ -171,12 +171,12 @@ void incremental_group(kve_request* r, int checked) {
     for (int i = 0; i < 4; ++i) {
         const char* text = message(r, INCREMENTAL_TYPES[i]);
         bool on = i == checked;
-        if (i == 0 && on) bk_out("<br><input type=radio name=\"KVEINCTYPE\" value=\"%s\" checked>%s\n", text, text);
-        else if (i == 0) bk_out("<br><input type=radio name=\"KVEINCTYPE\" value=\"%s\">%s\n", text, text);
-        else if (i == 3 && on) bk_out("<input type=radio name=\"KVEINCTYPE\" value=\"%s\" checked>%s<br>\n", text, text);
-        else if (i == 3) bk_out("<input type=radio name=\"KVEINCTYPE\" value=\"%s\">%s<br>\n", text, text);
-        else if (on) bk_out("<input type=radio name=\"KVEINCTYPE\" value=\"%s\" checked>%s\n", text, text);
-        else bk_out("<input type=radio name=\"KVEINCTYPE\" value=\"%s\">%s\n", text, text);
+        if (i == 0 && on) bk_out("<br><label><input type=radio name=\"KVEINCTYPE\" value=\"%s\" checked>%s</label>\n", text, text);
+        else if (i == 0) bk_out("<br><label><input type=radio name=\"KVEINCTYPE\" value=\"%s\">%s</label>\n", text, text);
+        else if (i == 3 && on) bk_out("<label><input type=radio name=\"KVEINCTYPE\" value=\"%s\" checked>%s</label><br>\n", text, text);
+        else if (i == 3) bk_out("<label><input type=radio name=\"KVEINCTYPE\" value=\"%s\">%s</label><br>\n", text, text);
+        else if (on) bk_out("<label><input type=radio name=\"KVEINCTYPE\" value=\"%s\" checked>%s</label>\n", text, text);
+        else bk_out("<label><input type=radio name=\"KVEINCTYPE\" value=\"%s\">%s</label>\n", text, text);
     }
 }
 
@@ -185,10 +185,10 @@ void statistics_group(kve_request* r, int checked) {
     for (int i = 0; i < 3; ++i) {
         const char* text = message(r, STATISTICS_TYPES[i]);
         bool on = i == checked;
-        if (i == 2 && on) bk_out("<input type=radio name=\"KVESTATTYPE\" value=\"%s\" checked>%s<br>\n", text, text);
-        else if (i == 2) bk_out("<input type=radio name=\"KVESTATTYPE\" value=\"%s\">%s<br>\n", text, text);
-        else if (on) bk_out("<input type=radio name=\"KVESTATTYPE\" value=\"%s\" checked>%s\n", text, text);
-        else bk_out("<input type=radio name=\"KVESTATTYPE\" value=\"%s\">%s\n", text, text);
+        if (i == 2 && on) bk_out("<label><input type=radio name=\"KVESTATTYPE\" value=\"%s\" checked>%s</label><br>\n", text, text);
+        else if (i == 2) bk_out("<label><input type=radio name=\"KVESTATTYPE\" value=\"%s\">%s</label><br>\n", text, text);
+        else if (on) bk_out("<label><input type=radio name=\"KVESTATTYPE\" value=\"%s\" checked>%s</label>\n", text, text);
+        else bk_out("<label><input type=radio name=\"KVESTATTYPE\" value=\"%s\">%s</label>\n", text, text);
     }
 }
 
@@ -219,27 +219,27 @@ void advanced_block(bk_host* host, kve_request* r, const advanced_values& v) {
     int32_t buffer_size = shown_size(host, r, v.buffer_size, o->buffer_size, 5022);
     bk_out("<input type=text name=\"KVEBUFSIZ\" size=4 value=\"%d\">%s</td></tr>\n", buffer_size, message(r, 4021));
     if (v.log)
-        bk_out("<tr><td><input type=checkbox name=\"KVELOGFILE\" checked>%s</td><td></td><td>\n", message(r, 4023));
+        bk_out("<tr><td><label><input type=checkbox name=\"KVELOGFILE\" checked>%s</label></td><td></td><td>\n", message(r, 4023));
     else
-        bk_out("<tr><td><input type=checkbox name=\"KVELOGFILE\">%s </td><td></td><td>\n", message(r, 4023));
+        bk_out("<tr><td><label><input type=checkbox name=\"KVELOGFILE\">%s</label> </td><td></td><td>\n", message(r, 4023));
     bk_out("<input type=text name=\"KVELOGFILENAME\" size=40 value=\"%s\">\n", attr(v.log_file_name).c_str());
     bk_out("</td></tr></table><table><tr><td>\n");
     if (v.consistent)
-        bk_out("<input type=checkbox name=\"KVECONSISTENT\" checked>%s</td></tr></table>\n", message(r, 4024));
+        bk_out("<label><input type=checkbox name=\"KVECONSISTENT\" checked>%s</label></td></tr></table>\n", message(r, 4024));
     else
-        bk_out("<input type=checkbox name=\"KVECONSISTENT\">%s</td></tr></table>\n", message(r, 4024));
+        bk_out("<label><input type=checkbox name=\"KVECONSISTENT\">%s</label></td></tr></table>\n", message(r, 4024));
     bk_out("<br>%s\n", message(r, 4025));
     if (v.incremental >= 0) incremental_group(r, v.incremental);
     if (v.record)
-        bk_out("<input type=checkbox name=\"KVERECINC\" checked>%s\n", message(r, 4030));
+        bk_out("<label><input type=checkbox name=\"KVERECINC\" checked>%s</label>\n", message(r, 4030));
     else
-        bk_out("<input type=checkbox name=\"KVERECINC\">%s\n", message(r, 4030));
+        bk_out("<label><input type=checkbox name=\"KVERECINC\">%s</label>\n", message(r, 4030));
     bk_out("<p><p><p>%s<br>\n", message(r, 4031));
     if (v.statistics >= 0) statistics_group(r, v.statistics);
     if (v.compress)
-        bk_out("<input type=checkbox name=\"KVECOMPRESS\" checked>%s\n", message(r, 4034));
+        bk_out("<label><input type=checkbox name=\"KVECOMPRESS\" checked>%s</label>\n", message(r, 4034));
     else
-        bk_out("<input type=checkbox name=\"KVECOMPRESS\">%s\n", message(r, 4034));
+        bk_out("<label><input type=checkbox name=\"KVECOMPRESS\">%s</label>\n", message(r, 4034));
     bk_out("<p><p><p><table><tr><td>\n");
     bk_out("<input type=submit name=\"KVESUBMIT\" value=\"%s\">\n", message(r, 4046));
     bk_out("</td><td><pre> </pre></td><td>\n");
@@ -396,10 +396,13 @@ void kve_carry_boxes(kve_request* r) {
 
 // ---- blocks -------------------------------------------------------------------
 
-void kve_switch_block(kve_request* r) {
-    kvg_image_map(r->credentials, "kve.gif", "kve.map");
-    kvg_map_area(r->credentials, r->server, 0, 0, 85, 20, "nph-kvi", nullptr);
-    kvg_map_area(r->credentials, r->server, 86, 0, 165, 20, "nph-kve", nullptr);
+void kve_switch_block(kve_request* r) { kve_switch_map(r->context, r->credentials, r->server, "kve.gif"); }
+
+void kve_switch_map(kvg_context* context, const kvg_credentials* credentials, const kvg_server* server,
+                    const char* picture) {
+    kvg_image_map(credentials, picture, "kve.map", kvg_message(context, 4001));
+    kvg_map_area(credentials, server, 0, 0, 85, 20, "nph-kvi", nullptr, kvg_message(context, 5001));
+    kvg_map_area(credentials, server, 86, 0, 165, 20, "nph-kve", nullptr, kvg_message(context, 4002));
     bk_out("</MAP>\n");
 }
 

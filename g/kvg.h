@@ -92,6 +92,11 @@ const char* kvg_first_value(const char* name, const kvg_var* list, kvg_context* 
 // left aside; none when the form has no such field.
 const char* kvg_form_value(const char* name, const kvg_var* list, kvg_context* context);
 
+// The first value of name among the login cookie's pairs in a Cookie header,
+// decoded as the request's pairs are; "" when there is none. For pages that
+// run without a request context.
+std::string kvg_cookie_value(const char* header, const char* name);
+
 // The whole value of a variable (store first, then the process environment)
 // in a heap block, or none when it is not set.
 char* kvg_getenv(kvg_context* context, const char* name);
@@ -149,6 +154,9 @@ struct kvg_server {
 
 void kvg_get_credentials(kvg_credentials* credentials, kvg_context* context, const kvg_var* list);
 int kvg_get_server(kvg_context* context, kvg_server* server, const kvg_var* list);
+// The server record alone, without the check of the client's address (for a
+// login, which replaces the cookie that check reads).
+int kvg_server_record(kvg_context* context, kvg_server* server);
 
 // ---- password encoding ----------------------------------------------------
 
@@ -230,9 +238,10 @@ void kvg_page_top(kvg_context* context, kvg_credentials* credentials, const kvg_
                   const char* tool_code, const char* target, const char* query, const char* picture);
 void kvg_page_bottom(kvg_context* context, kvg_credentials* credentials, const kvg_server* server,
                      const char* tool_code, const char* target, const char* query, const char* picture);
-void kvg_image_map(const kvg_credentials* credentials, const char* picture, const char* map_name);
+// The alt texts are catalogue texts: what a browser that shows no pictures shows.
+void kvg_image_map(const kvg_credentials* credentials, const char* picture, const char* map_name, const char* alt);
 void kvg_map_area(const kvg_credentials* credentials, const kvg_server* server, int left, int top, int right,
-                  int bottom, const char* program, const char* query);
+                  int bottom, const char* program, const char* query, const char* alt);
 
 // ---- string lists and paths -----------------------------------------------
 

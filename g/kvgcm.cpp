@@ -197,7 +197,10 @@ int kvg_get_server(kvg_context* context, kvg_server* server, const kvg_var* list
     const char* remote = kvg_getenv(context, "REMOTE_ADDR");
     const char* recorded = kvg_first_value("KVRMTADDR", list, context);
     if (remote && recorded && std::strcmp(remote, recorded) != 0) kvg_error_message(1, "KVC-TOOL", 1052, context);
+    return kvg_server_record(context, server);
+}
 
+int kvg_server_record(kvg_context* context, kvg_server* server) {
     std::string host = env_text(context, "SERVER_NAME");
     std::string port = env_text(context, "SERVER_PORT");
     if (!host.empty() && !port.empty()) host += ":" + port;

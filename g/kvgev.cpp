@@ -313,6 +313,24 @@ const char* kvg_first_value(const char* name, const kvg_var* list, kvg_context* 
     return kvg_get_values(name, list, &value, 1, context) > 0 ? value : nullptr;
 }
 
+std::string kvg_cookie_value(const char* header, const char* name) {
+    if (!header) return "";
+    size_t length = 0;
+    const char* pairs = cookie_pairs(header, &length);
+    std::string text(pairs, length);
+    for (size_t start = 0; start <= text.size();) {
+        size_t end = text.find('&', start);
+        if (end == std::string::npos) end = text.size();
+        std::string word = text.substr(start, end - start);
+        word.resize(decode_word(word.data(), word.size()));
+        size_t equals = word.find('=');
+        if (equals != std::string::npos && word.compare(0, equals, name) == 0 && std::strlen(name) == equals)
+            return word.substr(equals + 1);
+        start = end + 1;
+    }
+    return "";
+}
+
 const char* kvg_form_value(const char* name, const kvg_var* list, kvg_context* context) {
     bool indexed = false;
     if (const kvg_var* v = indexed_entry(name, list, context, &indexed); indexed)

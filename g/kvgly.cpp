@@ -31,15 +31,28 @@ const tool_entry* find_tool(const char* code) {
 struct map_area {
     int left, top, right, bottom;
     const char* program;
+    int title;  // the tool's title, the area's text where no picture is shown
 };
 
 // The sibling tools while the instance is up, and the two that stay
 // reachable while it is down.
 constexpr map_area UP_AREAS[] = {
-    {0, 0, 80, 31, "kvd"},       {81, 0, 154, 31, "kvu"},  {155, 0, 234, 31, "nph-kve"},
-    {235, 0, 308, 31, "kvs"},    {309, 0, 388, 31, "kvx"}, {389, 0, 464, 31, "nph-kvb"},
+    {0, 0, 80, 31, "kvd", 3000},    {81, 0, 154, 31, "kvu", 8000},  {155, 0, 234, 31, "nph-kve", 4001},
+    {235, 0, 308, 31, "kvs", 7000}, {309, 0, 388, 31, "kvx", 9000}, {389, 0, 464, 31, "nph-kvb", 2000},
 };
-constexpr map_area DOWN_AREAS[] = {{0, 0, 80, 31, "kvd"}, {81, 0, 155, 31, "nph-kvb"}};
+constexpr map_area DOWN_AREAS[] = {{0, 0, 80, 31, "kvd", 3000}, {81, 0, 155, 31, "nph-kvb", 2000}};
+
+// The texts of the pictures of the frame, for browsers that show none.
+constexpr int INSTANCE_UP = 1065, INSTANCE_DOWN = 1066, INSTANCE_UNKNOWN = 1067, LOGIN = 1068, HELP = 1069,
+              TOOL_BAR = 1070;
+
+int light_text(int status) {
+    switch (status) {
+        case KVO_DB_UP: return INSTANCE_UP;
+        case KVO_DB_DOWN: return INSTANCE_DOWN;
+        default: return INSTANCE_UNKNOWN;
+    }
+}
 
 // The parts of every address of a page, escaped once: they come from the
 // request and are written into attributes, most of them without quotes.
@@ -63,13 +76,15 @@ void write_tool_map(kvg_context* context, kvg_credentials* credentials, const kv
         auto* picture = static_cast<char*>(kvg_alloc(context, TAG_PICTURE_SIZE, 0, MODULE, __LINE__));
         if (!picture) return;
         bk_format(context->services->formatter, picture, TAG_PICTURE_SIZE, "%stag.gif", tool_code);
-        kvg_image_map(credentials, picture, "kvcmup.map");
+        kvg_image_map(credentials, picture, "kvcmup.map", kvg_message(context, TOOL_BAR));
         for (const map_area& a : UP_AREAS)
-            kvg_map_area(credentials, server, a.left, a.top, a.right, a.bottom, a.program, nullptr);
+            kvg_map_area(credentials, server, a.left, a.top, a.right, a.bottom, a.program, nullptr,
+                         kvg_message(context, a.title));
     } else {
-        kvg_image_map(credentials, "kvnotuptag.gif", "kvcmnotup.map");
+        kvg_image_map(credentials, "kvnotuptag.gif", "kvcmnotup.map", kvg_message(context, TOOL_BAR));
         for (const map_area& a : DOWN_AREAS)
-            kvg_map_area(credentials, server, a.left, a.top, a.right, a.bottom, a.program, nullptr);
+            kvg_map_area(credentials, server, a.left, a.top, a.right, a.bottom, a.program, nullptr,
+                         kvg_message(context, a.title));
     }
     bk_out("</MAP>\n");
 }
@@ -100,15 +115,16 @@ void kvg_page_head(kvg_context* context, const char* tool_code) {
 }
 
 void kvg_banner(kvg_context* context, kvg_credentials* credentials, const char* tool_code) {
-    const char* light = kvg_light_name(database_status(context, credentials, __LINE__));
+    int status = database_status(context, credentials, __LINE__);
+    const char* light = kvg_light_name(status);
     address_parts a(credentials, nullptr);
     std::string user = kvg_html_escaped(credentials->user ? credentials->user : "");
     const char* sid = a.sid.c_str();
     bk_out("<center><table width=95%%>\n");
-    bk_out("<tr><td align=right valign=top><img src=%s%s%s%s%s%s%skvs%slight.%s></td>\n", "/", sid, "/", "kv", "/",
-           "pics", "/", light, "gif");
-    bk_out("<td align=center valign=top><img src=%s%s%s%s%s%s%s%sbanner.%s></td>\n", "/", sid, "/", "kv", "/",
-           "pics", "/", tool_code, "gif");
+    bk_out("<tr><td align=right valign=top><img src=%s%s%s%s%s%s%skvs%slight.%s alt=\"%s\"></td>\n", "/", sid, "/",
+           "kv", "/", "pics", "/", light, "gif", kvg_message(context, light_text(status)));
+    bk_out("<td align=center valign=top><img src=%s%s%s%s%s%s%s%sbanner.%s alt=\"%s\"></td>\n", "/", sid, "/", "kv", "/",
+           "pics", "/", tool_code, "gif", kvg_message(context, kvg_title_message(tool_code)));
     bk_out("<td valign=top>\n<table><tr><td align=right>%s:</td>\n", kvg_message(context, 1005));
     bk_out("<td><b>%s</b></td></tr>\n", kvg_html_escaped(credentials->sid ? credentials->sid : "").c_str());
     bk_out("<tr><td align=right>%s:</td>\n", kvg_message(context, 1006));
@@ -133,8 +149,8 @@ void kvg_toolbar(kvg_context* context, kvg_credentials* credentials, const kvg_s
                "/", sid, "bin", "/");
         picture = "logintag.gif";
     }
-    bk_out("><img src=%s%s%s%s%s%s%s%s border=0></a></td>\n", "/", sid, "/", "kv", "/", "pics", "/",
-           picture ? picture : "");
+    bk_out("><img src=%s%s%s%s%s%s%s%s alt=\"%s\" border=0></a></td>\n", "/", sid, "/", "kv", "/", "pics", "/",
+           picture ? picture : "", kvg_message(context, target ? kvg_title_message(tool_code) : LOGIN));
 
     bk_out("<td align=center valign=bottom>");
     if (text_instead_of_map) {
@@ -146,8 +162,8 @@ void kvg_toolbar(kvg_context* context, kvg_credentials* credentials, const kvg_s
 
     bk_out("<td align=center valign=top><a href=%s%s%s%s%s%s%s-%s%s%s%s%s>", protocol, ":", "/", "/", host, "/", sid,
            "doc", "/", "dtug", "/", help_page);
-    bk_out("<img src=%s%s%s%s%s%s%shelptag.%s border=0></a></td>\n</tr>", "/", sid, "/", "kv", "/", "pics", "/",
-           "gif");
+    bk_out("<img src=%s%s%s%s%s%s%shelptag.%s alt=\"%s\" border=0></a></td>\n</tr>", "/", sid, "/", "kv", "/", "pics",
+           "/", "gif", kvg_message(context, HELP));
     bk_out("</table><hr width=100%%></center>\n");
 }
 
@@ -178,17 +194,17 @@ void kvg_page_bottom(kvg_context* context, kvg_credentials* credentials, const k
     kvg_footer(context, credentials, server);
 }
 
-void kvg_image_map(const kvg_credentials* credentials, const char* picture, const char* map_name) {
+void kvg_image_map(const kvg_credentials* credentials, const char* picture, const char* map_name, const char* alt) {
     address_parts a(credentials, nullptr);
-    bk_out("<img src=%s%s%s%s%s%s%s%s border=0 USEMAP=\"#%s\">\n", "/", a.sid.c_str(), "/", "kv", "/", "pics", "/",
-           picture, map_name);
+    bk_out("<img src=%s%s%s%s%s%s%s%s alt=\"%s\" border=0 USEMAP=\"#%s\">\n", "/", a.sid.c_str(), "/", "kv", "/", "pics",
+           "/", picture, alt, map_name);
     bk_out("<MAP NAME=%s>\n", map_name);
 }
 
 void kvg_map_area(const kvg_credentials* credentials, const kvg_server* server, int left, int top, int right,
-                  int bottom, const char* program, const char* query) {
+                  int bottom, const char* program, const char* query, const char* alt) {
     address_parts a(credentials, server);
-    bk_out("<AREA SHAPE=RECT COORDS=\"%d,%d,%d,%d\" ", left, top, right, bottom);
+    bk_out("<AREA SHAPE=RECT COORDS=\"%d,%d,%d,%d\" alt=\"%s\" ", left, top, right, bottom, alt);
     bk_out("HREF=\"%s%s%s%s%s%s%s-%s%s%s", a.protocol.c_str(), ":", "/", "/", a.host.c_str(), "/", a.sid.c_str(),
            "bin", "/", program);
     if (query) bk_out("%s%s", "?", kvg_attr_escaped(query).c_str());

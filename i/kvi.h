@@ -117,8 +117,21 @@ void kvi_switch_block(kvi_request* request);
 void kvi_export_file_field(kvi_request* request);
 void kvi_scope_block(kvi_request* request, bool first_page);
 void kvi_whole_file_note(kvi_request* request);
-void kvi_table_list_block(kvi_request* request, const kvi_list_step& step);
-void kvi_user_list_block(kvi_request* request, const kvi_list_step& step);
+// The entries of a list one page shows: start to end, end not included.
+struct kvi_list_range {
+    size_t start = 0;
+    size_t end = 0;
+};
+// A page of the table or user list; returns the entries it shows.
+kvi_list_range kvi_table_list_block(kvi_request* request, const kvi_list_step& step);
+kvi_list_range kvi_user_list_block(kvi_request* request, const kvi_list_step& step);
+// The value of entry i's box of a list ("T" or "U"): checked on the page just
+// posted, or carried from an earlier page as "HT" or "HU"; none when it is
+// not chosen.
+const char* kvi_chosen_box(kvi_request* request, const char* box, size_t i);
+// The chosen boxes of a list that the page does not show, as hidden "HT" or
+// "HU" fields, so that paging on keeps them.
+void kvi_carry_boxes(kvi_request* request, const char* box, size_t count, kvi_list_range shown);
 // posted: each box as posted; otherwise the first page's, all three checked.
 void kvi_object_boxes(kvi_request* request, bool posted);
 void kvi_first_page_defaults(kvi_request* request);

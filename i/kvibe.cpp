@@ -63,33 +63,70 @@ constexpr checked_list TABLE_LIST{"T", "DT", true, 4064}, USER_LIST{"U", "DU", f
 // TOUSER paired by position.
 constexpr int ONE_TARGET_PER_USER = 5030;
 
-// The sources, targets and (for tables) names of the boxes checked on the
-// page the run was started from, each source and table once, in the order
-// first met. A checked box posted without its target user goes to the
-// default target: the table's owner, or the user itself.
+// One box chosen for the run: its source user, its table (none in a user
+// list) and the user it goes to. A chosen box posted without its target
+// user goes to the default target: the table's owner, or the user itself.
+struct chosen_entry {
+    std::string source;
+    std::string table;
+    std::string target;
+};
+
+std::vector<chosen_entry> chosen_entries(kvi_request* r, const checked_list& list, const std::vector<std::string>& sources) {
+    std::vector<chosen_entry> out;
+    for (size_t i = 0; i < sources.size(); ++i) {
+        const char* value = kvi_chosen_box(r, list.box, i);
+        if (!value) continue;
+        const char* chosen = kvi_posted_indexed(r, list.target, i);
+        out.push_back({sources[i], list.names_tables ? value : "", chosen && *chosen ? chosen : sources[i]});
+    }
+    return out;
+}
+
+// The sources, targets and (for tables) names of the boxes chosen on the
+// page the run was started from and carried from earlier pages, each source
+// and table once, in the order first met.
 //
 // The utility pairs the two user lists by position, so TOUSER holds the
 // target of each FROMUSER entry at the same place, even when two sources
 // share one target: a shorter TOUSER would leave the later sources in their
 // own schemas, and with IGNORE=Y add their rows to the tables there. One
 // source with two targets cannot be put in one run and is refused.
-void write_names(kve_parameter_file& file, kvi_request* r, const checked_list& list,
-                 const std::vector<std::string>& sources) {
+void write_names(kve_parameter_file& file, const checked_list& list, const std::vector<chosen_entry>& entries) {
     name_list from(file, list.refusal), to(file, list.refusal), tables(file, list.refusal);
-    for (size_t i = 0; i < sources.size(); ++i) {
-        const char* value = kvi_posted_indexed(r, list.box, i);
-        if (!value) continue;
-        const char* chosen = kvi_posted_indexed(r, list.target, i);
-        std::string target = chosen && *chosen ? chosen : sources[i];
-        size_t k = from.add(sources[i]);
-        if (k == to.size()) to.append(target);
-        else if (!lk_equal(to[k].c_str(), target.c_str())) file.fail(0, ONE_TARGET_PER_USER);
-        if (list.names_tables) tables.add(value);
+    for (const chosen_entry& entry : entries) {
+        size_t k = from.add(entry.source);
+        if (k == to.size()) to.append(entry.target);
+        else if (!lk_equal(to[k].c_str(), entry.target.c_str())) file.fail(0, ONE_TARGET_PER_USER);
+        if (list.names_tables) tables.add(entry.table);
     }
     if (from.size() == 0) file.fail(0, list.refusal);
     from.write("FROMUSER=(");
     to.write("TOUSER=(");
     tables.write("TABLES=(");
+}
+
+// The scope's list and the entries chosen in it; none for the whole file.
+const checked_list* scope_list(kvi_request* r, const std::vector<std::string>** sources) {
+    if (r->options->scope == KVI_SCOPE_TABLES) return *sources = &r->scan->owners, &TABLE_LIST;
+    if (r->options->scope == KVI_SCOPE_USERS) return *sources = &r->scan->users, &USER_LIST;
+    return nullptr;
+}
+
+// What the run imports, before the utility's own lines: each chosen table
+// or user with the user it goes to, or the whole file.
+void write_chosen(kvi_request* r, const std::vector<chosen_entry>& entries, bool whole_file) {
+    if (whole_file) {
+        bk_out("<p>%s</p>\n", kvg_message(r->context, 5043));
+        return;
+    }
+    bk_out("<p>%s</p>\n<ul>\n", kvg_message(r->context, 5042));
+    for (const chosen_entry& entry : entries) {
+        std::string what = entry.table.empty() ? entry.source : entry.source + "." + entry.table;
+        bk_out("<li>%s &rarr; %s</li>\n", kvg_html_escaped(what.c_str()).c_str(),
+               kvg_html_escaped(entry.target.c_str()).c_str());
+    }
+    bk_out("</ul>\n");
 }
 
 // The incremental types that only a whole-file import can take.
@@ -120,8 +157,8 @@ void write_lines(kve_parameter_file& file, kvi_request* r) {
     if (o->ignore) file.line("%s", "IGNORE=Y");
     write_incremental_type(file, o);
     if (o->scope == KVI_SCOPE_FULL) file.line("%s", "FULL=Y");
-    if (o->scope == KVI_SCOPE_TABLES) write_names(file, r, TABLE_LIST, r->scan->owners);
-    if (o->scope == KVI_SCOPE_USERS) write_names(file, r, USER_LIST, r->scan->users);
+    const std::vector<std::string>* sources = nullptr;
+    if (const checked_list* list = scope_list(r, &sources)) write_names(file, *list, chosen_entries(r, *list, *sources));
 }
 
 }  // namespace
@@ -145,5 +182,8 @@ void kvi_run_import(bk_host* host, kvi_request* r) {
     int error = 0;
     char* path = kvi_write_parfile(host, r, &error);
     if (!path) kvi_fail(host, r->context, 1, 1011);
+    const std::vector<std::string>* sources = nullptr;
+    const checked_list* list = scope_list(r, &sources);
+    write_chosen(r, list ? chosen_entries(r, *list, *sources) : std::vector<chosen_entry>{}, !list);
     kve_run_utility(kvi_home(r), "dbload", path, PIPE_FAILURE);
 }

@@ -112,14 +112,17 @@ void selection_page(bk_host* host, kvi_request* r, const kvi_list_step& step) {
     kvi_switch_block(r);
     kvi_export_file_field(r);
     kvi_scope_block(r, false);
-    if (scope == KVI_SCOPE_TABLES) kvi_table_list_block(r, step);
-    else if (scope == KVI_SCOPE_USERS) kvi_user_list_block(r, step);
+    kvi_list_range tables, users;
+    if (scope == KVI_SCOPE_TABLES) tables = kvi_table_list_block(r, step);
+    else if (scope == KVI_SCOPE_USERS) users = kvi_user_list_block(r, step);
     else kvi_whole_file_note(r);
     kvi_object_boxes(r, true);
     kvi_carry_advanced(r);
     // The reset button drops the choices of the list it was pressed under.
     if (!(step.reset_targets && scope == KVI_SCOPE_TABLES)) kvi_carry_table_targets(r);
     if (!(step.reset_targets && scope == KVI_SCOPE_USERS)) kvi_carry_user_targets(r);
+    kvi_carry_boxes(r, "T", r->scan->tables.size(), tables);
+    kvi_carry_boxes(r, "U", r->scan->users.size(), users);
     kvi_bottom_buttons(r);
 }
 
@@ -132,6 +135,8 @@ void advanced_page(bk_host* host, kvi_request* r, bool defaults) {
     kvi_carry_main(r);
     kvi_carry_table_targets(r);
     kvi_carry_user_targets(r);
+    kvi_carry_boxes(r, "T", r->scan->tables.size(), {});
+    kvi_carry_boxes(r, "U", r->scan->users.size(), {});
     kvi_next_counter(r);
     bk_out("</form>\n");
 }

@@ -141,16 +141,16 @@ kvi_scope posted_scope(kvi_request* r, kvi_scope current) {
 void scope_radio(kvi_request* r, int number, bool checked) {
     const char* text = message(r, number);
     if (checked)
-        bk_out("<input type=radio name=\"KVISELECTOPTS\" value=\"%s\" checked>%s\n", text, text);
+        bk_out("<label><input type=radio name=\"KVISELECTOPTS\" value=\"%s\" checked>%s</label>\n", text, text);
     else
-        bk_out("<input type=radio name=\"KVISELECTOPTS\" value=\"%s\">%s\n", text, text);
+        bk_out("<label><input type=radio name=\"KVISELECTOPTS\" value=\"%s\">%s</label>\n", text, text);
 }
 
 void object_box(kvi_request* r, const char* name, int number, bool checked) {
     if (checked)
-        bk_out("<input type=checkbox name=\"%s\" checked>%s\n", name, message(r, number));
+        bk_out("<label><input type=checkbox name=\"%s\" checked>%s</label>\n", name, message(r, number));
     else
-        bk_out("<input type=checkbox name=\"%s\">%s\n", name, message(r, number));
+        bk_out("<label><input type=checkbox name=\"%s\">%s</label>\n", name, message(r, number));
 }
 
 void submit_button(kvi_request* r, int number) {
@@ -178,7 +178,7 @@ void target_choices(kvi_request* r, const std::string& shown) {
     const kvg_string_list* users = r->options->users;
     for (int u = 0; users && u < users->count; ++u) {
         const char* user = users->items[u] ? users->items[u] : "";
-        if (shown != user) bk_out("<option>%s\n", html(user).c_str());
+        if (shown != user) bk_out("<option value=\"%s\">%s\n", attr(user).c_str(), html(user).c_str());
     }
 }
 
@@ -189,6 +189,15 @@ void carry_targets(kvi_request* r, const char* chosen, const char* carried, cons
         if (!value || defaults[i] == value) value = kvi_posted_indexed(r, carried, i);
         if (value) bk_out("<input type=hidden name=\"%s%zu\" value=\"%s\">\n", carried, i, attr(value).c_str());
     }
+}
+
+// The box of a list entry, checked when it was chosen on this page or an
+// earlier one.
+void list_box(kvi_request* r, const char* box, size_t i, const std::string& value) {
+    if (kvi_chosen_box(r, box, i))
+        bk_out("<input type=checkbox name=\"%s%zu\" value=\"%s\" checked>\n", box, i, attr(value).c_str());
+    else
+        bk_out("<input type=checkbox name=\"%s%zu\" value=\"%s\">\n", box, i, attr(value).c_str());
 }
 
 // The entries a list page shows: from start up to the next multiple of five
@@ -236,12 +245,12 @@ void incremental_group(kvi_request* r, int checked) {
     for (int i = 0; i < 3; ++i) {
         const char* text = message(r, INCREMENTAL_TYPES[i]);
         bool on = i == checked;
-        if (i == 0 && on) bk_out("<br><input type=radio name=\"KVIINCTYPE\" value=\"%s\" checked>%s\n", text, text);
-        else if (i == 0) bk_out("<br><input type=radio name=\"KVIINCTYPE\" value=\"%s\">%s\n", text, text);
-        else if (i == 2 && on) bk_out("<input type=radio name=\"KVIINCTYPE\" value=\"%s\" checked>%s<br><br>\n", text, text);
-        else if (i == 2) bk_out("<input type=radio name=\"KVIINCTYPE\" value=\"%s\">%s<br><br>\n", text, text);
-        else if (on) bk_out("<input type=radio name=\"KVIINCTYPE\" value=\"%s\" checked>%s\n", text, text);
-        else bk_out("<input type=radio name=\"KVIINCTYPE\" value=\"%s\">%s\n", text, text);
+        if (i == 0 && on) bk_out("<br><label><input type=radio name=\"KVIINCTYPE\" value=\"%s\" checked>%s</label>\n", text, text);
+        else if (i == 0) bk_out("<br><label><input type=radio name=\"KVIINCTYPE\" value=\"%s\">%s</label>\n", text, text);
+        else if (i == 2 && on) bk_out("<label><input type=radio name=\"KVIINCTYPE\" value=\"%s\" checked>%s</label><br><br>\n", text, text);
+        else if (i == 2) bk_out("<label><input type=radio name=\"KVIINCTYPE\" value=\"%s\">%s</label><br><br>\n", text, text);
+        else if (on) bk_out("<label><input type=radio name=\"KVIINCTYPE\" value=\"%s\" checked>%s</label>\n", text, text);
+        else bk_out("<label><input type=radio name=\"KVIINCTYPE\" value=\"%s\">%s</label>\n", text, text);
     }
 }
 
@@ -263,9 +272,9 @@ int32_t shown_size(bk_host* host, kvi_request* r, const char* field, int refusal
 
 void labelled_box(kvi_request* r, const char* name, int number, bool checked) {
     if (checked)
-        bk_out("<br><input type=checkbox name=\"%s\" checked>%s<br>\n", name, message(r, number));
+        bk_out("<br><label><input type=checkbox name=\"%s\" checked>%s</label><br>\n", name, message(r, number));
     else
-        bk_out("<br><input type=checkbox name=\"%s\">%s<br>\n", name, message(r, number));
+        bk_out("<br><label><input type=checkbox name=\"%s\">%s</label><br>\n", name, message(r, number));
 }
 
 void advanced_block(kvi_request* r, const advanced_values& v) {
@@ -275,17 +284,17 @@ void advanced_block(kvi_request* r, const advanced_values& v) {
     bk_out("</td></tr><tr><td>%s</td><td></td><td>\n", message(r, 4022));
     bk_out("<input type=text name=\"KVIBUFSIZ\" size=4 value=\"%d\">%s</td></tr>\n", v.buffer_size, message(r, 4021));
     if (v.log)
-        bk_out("<tr><td><input type=checkbox name=\"KVILOGFILE\" checked>%s</td><td></td><td>\n", message(r, 4023));
+        bk_out("<tr><td><label><input type=checkbox name=\"KVILOGFILE\" checked>%s</label></td><td></td><td>\n", message(r, 4023));
     else
-        bk_out("<tr><td><input type=checkbox name=\"KVILOGFILE\">%s </td><td></td><td>\n", message(r, 4023));
+        bk_out("<tr><td><label><input type=checkbox name=\"KVILOGFILE\">%s</label> </td><td></td><td>\n", message(r, 4023));
     bk_out("<input type=text name=\"KVILOGFILENAME\" size=40 value=\"%s\">\n", attr(v.log_file_name).c_str());
     bk_out("</td></tr></table>\n");
     bk_out("<br>%s\n", message(r, 4025));
     if (v.incremental >= 0) incremental_group(r, v.incremental);
     if (v.index)
-        bk_out("<input type=checkbox name=\"KVIINDEXFILE\" checked>%s\n", message(r, 5006));
+        bk_out("<label><input type=checkbox name=\"KVIINDEXFILE\" checked>%s</label>\n", message(r, 5006));
     else
-        bk_out("<input type=checkbox name=\"KVIINDEXFILE\">%s\n", message(r, 5006));
+        bk_out("<label><input type=checkbox name=\"KVIINDEXFILE\">%s</label>\n", message(r, 5006));
     bk_out("<table><tr><td><pre>                   </pre></td><td>\n");
     bk_out("<input type=text name=\"KVIINDEXFILENAME\" size=40 value=\"%s\">\n", attr(v.index_file_name).c_str());
     bk_out("</td></tr></table>\n");
@@ -307,6 +316,11 @@ const char* kvi_posted_indexed(kvi_request* r, const char* prefix, size_t i) {
     char name[32];
     std::snprintf(name, sizeof name, "%s%zu", prefix, i);
     return posted(r, name);
+}
+
+const char* kvi_chosen_box(kvi_request* r, const char* box, size_t i) {
+    if (const char* value = kvi_posted_indexed(r, box, i)) return value;
+    return kvi_posted_indexed(r, (std::string("H") + box).c_str(), i);
 }
 
 bool kvi_plain_file_name(const char* name) {
@@ -405,12 +419,7 @@ void kvi_carry_user_targets(kvi_request* r) { carry_targets(r, "DU", "HDU", r->s
 
 // ---- blocks -------------------------------------------------------------------
 
-void kvi_switch_block(kvi_request* r) {
-    kvg_image_map(r->credentials, "kvi.gif", "kve.map");
-    kvg_map_area(r->credentials, r->server, 0, 0, 85, 20, "nph-kvi", nullptr);
-    kvg_map_area(r->credentials, r->server, 86, 0, 165, 20, "nph-kve", nullptr);
-    bk_out("</MAP>\n");
-}
+void kvi_switch_block(kvi_request* r) { kve_switch_map(r->context, r->credentials, r->server, "kvi.gif"); }
 
 void kvi_export_file_field(kvi_request* r) {
     std::vector<std::string> files;
@@ -419,9 +428,9 @@ void kvi_export_file_field(kvi_request* r) {
     bk_out("%s</td><td><pre> </pre></td><td><select name=\"KVIEXPFILE\">\n", message(r, 4043));
     for (const std::string& file : files) {
         if (file == r->options->export_file_name)
-            bk_out("<option selected>%s\n", html(file).c_str());
+            bk_out("<option value=\"%s\" selected>%s\n", attr(file).c_str(), html(file).c_str());
         else
-            bk_out("<option>%s\n", html(file).c_str());
+            bk_out("<option value=\"%s\">%s\n", attr(file).c_str(), html(file).c_str());
     }
     bk_out("</select></td></tr></table><hr>\n");
 }
@@ -446,7 +455,7 @@ void kvi_whole_file_note(kvi_request* r) {
     bk_out("<i>%s</i>\n", message(r, 5002));
 }
 
-void kvi_table_list_block(kvi_request* r, const kvi_list_step& step) {
+kvi_list_range kvi_table_list_block(kvi_request* r, const kvi_list_step& step) {
     const kvi_scan_result* scan = r->scan;
     size_t count = scan->tables.size();
     size_t start = list_start(step.start, count), end = list_end(start, count);
@@ -454,15 +463,17 @@ void kvi_table_list_block(kvi_request* r, const kvi_list_step& step) {
     bk_out("<p><p><p>\n");
     for (size_t i = start; i < end; ++i) {
         std::string target = target_user(r, "DT", "HDT", i, scan->owners[i], step.reset_targets);
-        bk_out("<input type=checkbox name=\"%s%zu\" value=\"%s\">\n", "T", i, attr(scan->tables[i]).c_str());
-        bk_out("<select name=\"%s%zu\"><option selected>%s\n", "DT", i, html(target).c_str());
+        list_box(r, "T", i, scan->tables[i]);
+        bk_out("<select name=\"%s%zu\"><option value=\"%s\" selected>%s\n", "DT", i, attr(target).c_str(),
+               html(target).c_str());
         target_choices(r, target);
         bk_out("</select>.%s<br>\n", html(scan->tables[i]).c_str());
     }
     list_buttons(r, end, count, 5032, "KVIMORET");
+    return {start, end};
 }
 
-void kvi_user_list_block(kvi_request* r, const kvi_list_step& step) {
+kvi_list_range kvi_user_list_block(kvi_request* r, const kvi_list_step& step) {
     const kvi_scan_result* scan = r->scan;
     size_t count = scan->users.size();
     size_t start = list_start(step.start, count), end = list_end(start, count);
@@ -470,12 +481,23 @@ void kvi_user_list_block(kvi_request* r, const kvi_list_step& step) {
     bk_out("<p><p><p>\n");
     for (size_t i = start; i < end; ++i) {
         std::string target = target_user(r, "DU", "HDU", i, scan->users[i], step.reset_targets);
-        bk_out("<input type=checkbox name=\"%s%zu\" value=\"%s\">\n", "U", i, attr(scan->users[i]).c_str());
-        bk_out("<select name=\"%s%zu\"><option selected>%s\n", "DU", i, html(target).c_str());
+        list_box(r, "U", i, scan->users[i]);
+        bk_out("<select name=\"%s%zu\"><option value=\"%s\" selected>%s\n", "DU", i, attr(target).c_str(),
+               html(target).c_str());
         target_choices(r, target);
         bk_out("</select><br>\n");
     }
     list_buttons(r, end, count, 5033, "KVIMOREU");
+    return {start, end};
+}
+
+void kvi_carry_boxes(kvi_request* r, const char* box, size_t count, kvi_list_range shown) {
+    std::string carried = std::string("H") + box;
+    for (size_t i = 0; i < count; ++i) {
+        if (i >= shown.start && i < shown.end) continue;
+        if (const char* value = kvi_chosen_box(r, box, i))
+            bk_out("<input type=hidden name=\"%s%zu\" value=\"%s\">\n", carried.c_str(), i, attr(value).c_str());
+    }
 }
 
 void kvi_object_boxes(kvi_request* r, bool posted_boxes) {

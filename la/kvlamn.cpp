@@ -33,17 +33,21 @@ bool encode_password(kvla_state* s, const char* password) {
     return true;
 }
 
-// The working records; false after an error block.
-bool create_records(kvla_state* s) {
+// The working records; false after an error block. A login or logout
+// replaces the cookie, so the address the old one recorded is not checked.
+bool create_records(kvla_state* s, bool replaces_cookie) {
     kvg_context* c = s->context;
-    return kvg_new_record(c, &s->error, 1, "KVLA-ERRP", MODULE) &&
-           kvg_new_record(c, &s->credentials, 1, "KVLA-DBUSER", MODULE) &&
-           kvg_new_record(c, &s->server, 1, "KVLA-SRVP", MODULE) && kvg_get_server(c, s->server, s->variables) == 0;
+    if (!kvg_new_record(c, &s->error, 1, "KVLA-ERRP", MODULE) ||
+        !kvg_new_record(c, &s->credentials, 1, "KVLA-DBUSER", MODULE) ||
+        !kvg_new_record(c, &s->server, 1, "KVLA-SRVP", MODULE))
+        return false;
+    if (replaces_cookie) return kvg_server_record(c, s->server) == 0;
+    return kvg_get_server(c, s->server, s->variables) == 0;
 }
 
-// A login is posted from this installation's login page within the hour,
-// and not from a page of another site: a forged login would replace the
-// user's cookie with one of the forger's choosing.
+// A login or logout is posted from this installation's login page within
+// the hour, and not from a page of another site: a forged login would replace
+// the user's cookie with one of the forger's choosing.
 int login_refusal(kvla_state* s) {
     kvg_context* c = s->context;
     const char* method = kvg_getenv(c, "REQUEST_METHOD");
@@ -74,6 +78,18 @@ bool refused(int check, const kvo_sql_error* error) {
     return false;
 }
 
+std::string login_page_address(kvla_state* s) {
+    const kvg_server* server = s->server;
+    return bk_text("%s://%s/%s-bin/login", server->protocol, server->host, kvla_cookie_value(s->credentials->sid).c_str());
+}
+
+// The cookie's path and flags: the programs of this instance only, never to
+// script on the page or to other sites, and behind TLS never in clear.
+std::string cookie_attributes(kvla_state* s) {
+    return bk_text("path=%s%s-%s%s; HttpOnly; SameSite=Strict%s", "/", kvla_cookie_value(s->credentials->sid).c_str(),
+                   "bin", "/", kvg_request_is_https(s->context) ? "; Secure" : "");
+}
+
 // The response head: content type, the login cookie when one is set, then an empty line.
 std::string response_head(kvla_state* s, bool cookie) {
     if (!cookie) return kvg_head_lines("text/html") + "\n";
@@ -84,11 +100,25 @@ std::string response_head(kvla_state* s, bool cookie) {
            kvla_cookie_value(c->home).c_str(), "VANTOR_SID=", kvla_cookie_value(c->sid).c_str(), "KVCUSER=",
            kvla_cookie_value(c->user).c_str(), "KVCPASSWORD=", c->encoded_password, "KVCPLEN=", c->password_length,
            "KVRMTADDR=", kvla_cookie_value(remote).c_str(), "KVLOGPID=", static_cast<int>(os_process_id()));
-    // Script on the page never needs the login, and other sites never send
-    // it; behind TLS it never travels in clear.
-    head += bk_text("path=%s%s-%s%s; HttpOnly; SameSite=Strict%s\n\n\n", "/", kvla_cookie_value(c->sid).c_str(), "bin",
-                    "/", kvg_request_is_https(s->context) ? "; Secure" : "");
+    head += cookie_attributes(s) + "\n\n\n";
     return head;
+}
+
+// A logout: the cookie expires, and the browser goes back to the login page.
+void logout(kvla_state* s) {
+    kvg_context* c = s->context;
+    s->credentials->sid = kvg_first_value("VANTOR_SID", s->variables, c);
+    if (int refusal = login_refusal(s)) {
+        bk_out_release(response_head(s, false).c_str());
+        kvla_write_refusal(s, refusal);
+        return;
+    }
+    std::string address = login_page_address(s);
+    std::string head = "Status: 303 See Other\nLocation: " + address + "\n" + kvg_head_lines("text/html") +
+                       "Set-Cookie: KVCOOKIE=; Max-Age=0; " + cookie_attributes(s) + "\n\n";
+    bk_out_release(head.c_str());
+    bk_out("<html><body><a href=\"%s\">%s</a></body></html>\n", kvg_attr_escaped(address.c_str()).c_str(),
+           kvg_message(c, 1064));
 }
 
 // A login: checked against the instance before the head, so that a refused
@@ -137,13 +167,20 @@ int kvla_handler(bk_host* host, int, int end, int argc, char** argv) {
     // The head depends on the login, but reading it may already write a
     // block: that output waits until a head is out.
     bk_out_hold();
-    if (kvg_start(host, &s->context, &s->variables, argc, argv) != 0 || !create_records(s)) {
+    if (kvg_start(host, &s->context, &s->variables, argc, argv) != 0) {
         bk_out_release(response_head(s, false).c_str());
         return -1;
     }
     // Only a form that names a user logs in; the cookie's user does not.
-    if (kvg_form_value("KVCUSER", s->variables, s->context)) return login(s);
-    revisit(s);
+    bool logs_in = kvg_form_value("KVCUSER", s->variables, s->context) != nullptr;
+    bool logs_out = !logs_in && kvg_form_value("KVCLOGOUT", s->variables, s->context) != nullptr;
+    if (!create_records(s, logs_in || logs_out)) {
+        bk_out_release(response_head(s, false).c_str());
+        return -1;
+    }
+    if (logs_in) return login(s);
+    if (logs_out) logout(s);
+    else revisit(s);
     return 0;
 }
 

@@ -43,6 +43,8 @@ form { display: grid; grid-template-columns: max-content 1fr; gap: 0.7em 0.8em; 
 label { text-align: right; }
 input { font: inherit; padding: 0.3em 0.4em; border: 1px solid #8c8ca0; border-radius: 3px; min-width: 0; }
 button { grid-column: 2; justify-self: start; font: inherit; padding: 0.35em 1.4em; cursor: pointer; }
+form.logout { display: flex; gap: 0.8em; align-items: center; justify-content: space-between; margin: 0 0 1.2em;
+              padding: 0 0 1em; border-bottom: 1px solid #8c8ca0; }
 </style>
 )";
 
@@ -58,19 +60,35 @@ void write_head(const char* status, const std::string& title) {
 
 void write_tail() { std::printf("</main>\n</body>\n</html>\n"); }
 
-void write_form(const std::string& sid, const std::string& home) {
+// The launcher's address: absolute, so that the page posts to it however its
+// own address ends (/SID-bin/login/ included).
+std::string launcher_address(const std::string& sid) { return "/" + sid + "-bin/kvla"; }
+
+// The token of this page's forms: the launcher takes a login or a logout
+// only from this page, posted within the hour.
+std::string form_token() { return kvg_login_token(os_installation_home(), std::time(nullptr)); }
+
+// The user the browser's login cookie names, with a button that ends the login.
+void write_logout(const std::string& sid, const std::string& user) {
+    std::printf("<form class=\"logout\" method=\"post\" action=\"%s\">\n", escaped_attribute(launcher_address(sid)).c_str());
+    std::printf("<input type=\"hidden\" name=\"VANTOR_SID\" value=\"%s\">\n", escaped_attribute(sid).c_str());
+    std::printf("<input type=\"hidden\" name=\"KVCTOKEN\" value=\"%s\">\n", escaped_attribute(form_token()).c_str());
+    std::printf("<input type=\"hidden\" name=\"KVCLOGOUT\" value=\"1\">\n");
+    std::printf("<span>Logged in as <b id=\"logged-in\">%s</b>.</span>\n", escaped_text(user).c_str());
+    std::printf("<button type=\"submit\">Log out</button>\n</form>\n");
+}
+
+void write_form(const std::string& sid, const std::string& home, const std::string& user) {
     write_head(nullptr, "Vantor Tools Login - " + sid);
     // The launcher's own banner picture, so the form looks like the page it leads to.
     std::printf("<h1><img src=\"/%s/kv/pics/kvlabanner.gif\" alt=\"Vantor Tools Login\"></h1>\n",
                 escaped_attribute(sid).c_str());
     std::printf("<p>Log in to instance <b id=\"sid\">%s</b>.</p>\n", escaped_text(sid).c_str());
-    // Relative: the launcher of the same instance, whatever host and port
-    // the browser used.
-    std::printf("<form method=\"post\" action=\"kvla\">\n");
+    if (!user.empty()) write_logout(sid, user);
+    // The launcher of the same instance, whatever host and port the browser used.
+    std::printf("<form method=\"post\" action=\"%s\">\n", escaped_attribute(launcher_address(sid)).c_str());
     std::printf("<input type=\"hidden\" name=\"VANTOR_SID\" value=\"%s\">\n", escaped_attribute(sid).c_str());
-    // The launcher takes a login only from this page, posted within the hour.
-    std::printf("<input type=\"hidden\" name=\"KVCTOKEN\" value=\"%s\">\n",
-                escaped_attribute(kvg_login_token(os_installation_home(), std::time(nullptr))).c_str());
+    std::printf("<input type=\"hidden\" name=\"KVCTOKEN\" value=\"%s\">\n", escaped_attribute(form_token()).c_str());
     std::printf("<label for=\"home\">Database home</label>\n");
     std::printf("<input id=\"home\" name=\"VANTOR_HOME\" value=\"%s\" required>\n", escaped_attribute(home).c_str());
     std::printf("<label for=\"user\">User</label>\n");
@@ -101,6 +119,6 @@ int main() {
         return 0;
     }
     const char* home = bk_store_get("VANTOR_HOME");
-    write_form(sid, home ? home : os_installation_home());
+    write_form(sid, home ? home : os_installation_home(), kvg_cookie_value(bk_store_get("HTTP_COOKIE"), "KVCUSER"));
     return 0;
 }

@@ -32,6 +32,9 @@ struct kvx_datafile {
     int unlimited;
 };
 
+// The action of the button beside the status: switch the tablespace shown.
+constexpr int KVX_SWITCH_STATUS = 9011;
+
 struct kvx_state {
     kvx_page* page;
     kvx_tablespace* tablespace;

@@ -35,6 +35,10 @@ bool create_records(kvx_state* s) {
 bool read_tablespace_name(kvx_state* s) {
     kvg_context* c = s->context;
     const char* name = kvg_first_value("KVXTBLSPNAME", s->variables, c);
+    // The switch button acts on the tablespace the page showed beside it.
+    const char* todo = kvg_first_value("KVXTODO", s->variables, c);
+    const char* shown = kvg_first_value("KVXSHOWNTS", s->variables, c);
+    if (shown && todo && lk_equal(todo, kvg_message(c, KVX_SWITCH_STATUS))) name = shown;
     if (!name && s->page->step == 0) {
         std::snprintf(s->tablespace->name, KVX_TEXT_SIZE, "%s", "SYSTEM");
         return true;

@@ -17,7 +17,7 @@ constexpr size_t SCRATCH_SIZE = 256;
 // Actions, by the catalogue texts of their buttons.
 constexpr int SHOW = 9009;
 constexpr int ADD_FILE = 9010;
-constexpr int SWITCH_STATUS = 9011;
+constexpr int SWITCH_STATUS = KVX_SWITCH_STATUS;
 constexpr int CREATE = 9012;
 constexpr int KILOBYTES = 9019;
 constexpr int MEGABYTES = 9020;
@@ -112,18 +112,21 @@ void write_form_start(kvx_state* s, const std::string& tool_path) {
 }
 
 void write_legend_row(kvx_state* s, const char* colour, int label, int kilobytes) {
-    bk_out("<TR><TD align=right><IMG src=%s%s%s%s%s%s%s%s.%s></TD>\n", "/", attr(s->credentials->sid).c_str(), "/",
-           "kv", "/", "pics", "/", colour, "gif");
+    // The square only repeats the colour of the label beside it.
+    bk_out("<TR><TD align=right><IMG src=%s%s%s%s%s%s%s%s.%s alt=\"\"></TD>\n", "/", attr(s->credentials->sid).c_str(),
+           "/", "kv", "/", "pics", "/", colour, "gif");
     bk_out("<TD align=center>%s</TD><TD align=left>%d</TD>\n", message(s, label), kilobytes);
 }
 
 void write_chart(kvx_state* s, const std::string& tool_path) {
     const kvx_tablespace* t = s->tablespace;
     bk_out("<TD rowspan=4 valign=top align=right>");
-    bk_out("<IMG src=%s%s%s%s%s%s%s-%s%s%s%s%s%d.%s?KVXUSD=%d&KVXTOT=%d><P></TD>\n",
+    // Without the picture, its figures.
+    std::string figures = bk_text("%s %d, %s %d", message(s, 9005), t->free_kb, message(s, 9006), t->used_kb);
+    bk_out("<IMG src=%s%s%s%s%s%s%s-%s%s%s%s%s%d.%s?KVXUSD=%d&KVXTOT=%d alt=\"%s\"><P></TD>\n",
            attr(s->server->protocol).c_str(), ":", "/", "/", attr(s->server->host).c_str(), "/",
            attr(s->credentials->sid).c_str(), "bin", "/", tool_path.c_str(), "/", "kvx",
-           static_cast<int>(s->process_id), "gif", t->used_kb, t->total_kb);
+           static_cast<int>(s->process_id), "gif", t->used_kb, t->total_kb, attr(figures.c_str()).c_str());
 }
 
 // The data files of the tablespace, in the box under the numbers.
@@ -146,7 +149,8 @@ int write_datafiles(kvx_state* s) {
     bk_out("<TABLE BORDER>\n");
     bk_out("<TR><TD>\n");
     bk_out("<P><SELECT size=4>\n");
-    for (int i = 0; i < files->count; ++i) bk_out("<P><OPTION> %s\n", html(files->items[i]).c_str());
+    for (int i = 0; i < files->count; ++i)
+        bk_out("<P><OPTION value=\"%s\"> %s\n", attr(files->items[i]).c_str(), html(files->items[i]).c_str());
     bk_out("</SELECT>\n");
     bk_out("</TD></TR>\n");
     bk_out("</TABLE>\n");
@@ -170,6 +174,9 @@ int write_usage_page(kvx_state* s, const std::string& tool_path) {
     bk_out("</TD>\n");
     bk_out("<TD colspan=2 valign=bottom align=center>\n");
     bk_out("<INPUT type=submit name=\"KVXTODO\" value=\"%s\">\n", message(s, SWITCH_STATUS));
+    // The button switches the tablespace shown beside it, whatever the
+    // selector below is turned to.
+    bk_out("<INPUT type=hidden name=\"KVXSHOWNTS\" value=\"%s\">\n", attr(kvx_name_text(t->name).c_str()).c_str());
     bk_out("</TD></TR>\n");
     bk_out("<TR><TD><BR></TD></TR>\n");
     bk_out("<TR><TD align=center>\n");
@@ -187,6 +194,10 @@ int write_usage_page(kvx_state* s, const std::string& tool_path) {
     return write_datafiles(s);
 }
 
+void write_tablespace_option(const std::string& name) {
+    bk_out("<OPTION value=\"%s\"> %s\n", attr(name.c_str()).c_str(), html(name.c_str()).c_str());
+}
+
 // The tablespace selector (the current one first and only once) and the
 // buttons that act on the chosen tablespace.
 void write_selection_line(kvx_state* s) {
@@ -199,11 +210,12 @@ void write_selection_line(kvx_state* s) {
     bk_out("<P><SELECT name=\"KVXTBLSPNAME\" size=1>\n");
     // A choice reads back through the name copy, so each is offered in the
     // form that gives the stored name again.
-    bk_out("<OPTION> %s\n", html(kvx_name_text(current).c_str()).c_str());
+    // The value keeps a name's blanks, which the text of an option loses.
+    write_tablespace_option(kvx_name_text(current));
     const kvg_string_list* names = s->page->tablespaces;
     for (int i = 0; names && i < names->count; ++i) {
         const char* name = names->items[i];
-        if (!lk_equal(name, current)) bk_out("<OPTION> %s\n", html(kvx_name_text(name).c_str()).c_str());
+        if (!lk_equal(name, current)) write_tablespace_option(kvx_name_text(name));
     }
     bk_out("</SELECT>\n");
     bk_out("</TD></TR></TABLE></TD>\n");
@@ -222,9 +234,9 @@ void write_unit_choice(kvx_state* s, const char* unit_variable) {
     const char* kilobytes = message(s, KILOBYTES);
     const char* megabytes = message(s, MEGABYTES);
     bk_out("<TABLE><TR><TD align=left>\n");
-    bk_out("<INPUT type=radio name=\"%s\" value=\"%s\" checked>%s\n", unit_variable, kilobytes, kilobytes);
+    bk_out("<label><INPUT type=radio name=\"%s\" value=\"%s\" checked>%s</label>\n", unit_variable, kilobytes, kilobytes);
     bk_out("</TD><TD align=left>\n");
-    bk_out("<INPUT type=radio name=\"%s\" value=\"%s\">%s\n", unit_variable, megabytes, megabytes);
+    bk_out("<label><INPUT type=radio name=\"%s\" value=\"%s\">%s</label>\n", unit_variable, megabytes, megabytes);
     bk_out("</TD></TR></TABLE>\n");
 }
 

@@ -1,5 +1,6 @@
 // The backup tool: its two response heads, the page frame and its notice.
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -64,7 +65,7 @@ TEST(Backup, PageBottomOnlyForStepOne) {
         // Title, banner and tool bar come first, with the tool's own pictures.
         EXPECT_LT(result.page.find("<title>"), notice);
         EXPECT_LT(result.page.find("/PROD/kv/pics/kvbbanner.gif"), notice);
-        EXPECT_LT(result.page.find("/PROD/kv/pics/kvbtag.gif border=0 USEMAP=\"#kvcmup.map\""), notice);
+        EXPECT_LT(result.page.find("/PROD/kv/pics/kvbtag.gif alt=\"Tools\" border=0 USEMAP=\"#kvcmup.map\""), notice);
         EXPECT_LT(result.page.find("http://dbhost:8080/PROD-doc/dtug/br.htm"), notice);
         std::string after = result.page.substr(notice + NOTICE.size());
         if (r.bottom) {
@@ -84,10 +85,11 @@ TEST(Backup, LightAndMapFollowTheInstance) {
         const char* light;
         const char* map;
         size_t areas;
+        const char* state_text;  // what the light says where no picture is shown
     } rows[] = {
-        {"start", "PROD", "kvsgreenlight", "kvcmup.map", 6},
-        {"stop", "PROD", "kvsredlight", "kvcmnotup.map", 2},
-        {"start", "NOPE", "kvsyellowlight", "kvcmnotup.map", 2},
+        {"start", "PROD", "kvsgreenlight", "kvcmup.map", 6, "Instance up"},
+        {"stop", "PROD", "kvsredlight", "kvcmnotup.map", 2, "Instance down"},
+        {"start", "NOPE", "kvsyellowlight", "kvcmnotup.map", 2, "Instance state unknown"},
     };
     for (const row& r : rows) {
         ASSERT_TRUE(vdbadm({r.state, "PROD"}));
@@ -96,13 +98,22 @@ TEST(Backup, LightAndMapFollowTheInstance) {
         EXPECT_EQ(result.exit_code, 0);
         std::string sid = r.sid;
         // Banner light once; each of the two tool bars with the map of the state.
-        EXPECT_EQ(count(result.page, "/" + sid + "/kv/pics/" + r.light + ".gif"), 1u) << result.page;
+        EXPECT_EQ(count(result.page, "/" + sid + "/kv/pics/" + r.light + ".gif alt=\"" + r.state_text + "\">"), 1u)
+            << result.page;
+        EXPECT_EQ(count(result.page, "kvbbanner.gif alt=\"Backup\">"), 1u);
         EXPECT_EQ(count(result.page, std::string("USEMAP=\"#") + r.map + "\""), 2u);
         EXPECT_EQ(count(result.page, "<AREA SHAPE=RECT"), 2 * r.areas);
         EXPECT_NE(result.page.find("<AREA SHAPE=RECT COORDS=\"81,0," + std::string(r.areas == 6 ? "154" : "155") +
-                                   ",31\" HREF=\"http://dbhost:8080/" + sid + "-bin/" + (r.areas == 6 ? "kvu" : "nph-kvb")),
+                                   ",31\" alt=\"" + (r.areas == 6 ? "Security Manager" : "Backup") +
+                                   "\" HREF=\"http://dbhost:8080/" + sid + "-bin/" + (r.areas == 6 ? "kvu" : "nph-kvb")),
                   std::string::npos)
             << result.page;
+        // Each area says the tool it leads to.
+        const std::vector<std::string> tools = r.areas == 6 ? std::vector<std::string>{"Database Control", "Security Manager", "Export and Import", "Session Manager", "Tablespace Manager", "Backup"}
+                                                             : std::vector<std::string>{"Database Control", "Backup"};
+        for (const std::string& tool : tools) EXPECT_EQ(count(result.page, "alt=\"" + tool + "\" HREF="), 2u) << tool;
+        EXPECT_EQ(count(result.page, "logintag.gif alt=\"Login\""), 2u);
+        EXPECT_EQ(count(result.page, "helptag.gif alt=\"Help\""), 2u);
     }
     vdbadm({"start", "PROD"});
 }

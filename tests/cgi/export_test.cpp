@@ -76,10 +76,10 @@ TEST_F(Export, FirstPageOffersTheFullDatabaseWithEveryObjectType) {
         const std::string& h = home.path();
         EXPECT_EQ(form_of(r.page),
                   "<form method=post action=http://dbhost:8080/PROD-bin/nph-kve>\n"
-                  "<img src=/PROD/kv/pics/kve.gif border=0 USEMAP=\"#kve.map\">\n"
+                  "<img src=/PROD/kv/pics/kve.gif alt=\"Export and Import\" border=0 USEMAP=\"#kve.map\">\n"
                   "<MAP NAME=kve.map>\n"
-                  "<AREA SHAPE=RECT COORDS=\"0,0,85,20\" HREF=\"http://dbhost:8080/PROD-bin/nph-kvi\">\n"
-                  "<AREA SHAPE=RECT COORDS=\"86,0,165,20\" HREF=\"http://dbhost:8080/PROD-bin/nph-kve\">\n"
+                  "<AREA SHAPE=RECT COORDS=\"0,0,85,20\" alt=\"Import\" HREF=\"http://dbhost:8080/PROD-bin/nph-kvi\">\n"
+                  "<AREA SHAPE=RECT COORDS=\"86,0,165,20\" alt=\"Export\" HREF=\"http://dbhost:8080/PROD-bin/nph-kve\">\n"
                   "</MAP>\n"
                   "<p><p><table><tr><td>\n"
                   "Export file:</td><td><pre> </pre></td><td>\n"
@@ -87,11 +87,11 @@ TEST_F(Export, FirstPageOffersTheFullDatabaseWithEveryObjectType) {
                   "</td></tr></table>\n"
                   "<hr><br>Choose the scope:<br>\n"
                   "<table><tr><td>\n"
-                  "<input type=radio name=\"KVESELECTOPTS\" value=\"Tables\">Tables\n"
+                  "<label><input type=radio name=\"KVESELECTOPTS\" value=\"Tables\">Tables</label>\n"
                   "</td></tr><tr><td>\n"
-                  "<input type=radio name=\"KVESELECTOPTS\" value=\"Users\">Users\n"
+                  "<label><input type=radio name=\"KVESELECTOPTS\" value=\"Users\">Users</label>\n"
                   "</td></tr><tr><td>\n"
-                  "<input type=radio name=\"KVESELECTOPTS\" value=\"Full database\" checked>Full database\n"
+                  "<label><input type=radio name=\"KVESELECTOPTS\" value=\"Full database\" checked>Full database</label>\n"
                   "</td></tr></table>\n"
                   "<input type=submit name=\"KVESUBMIT\" value=\"Apply Scope\">\n"
                   "<hr><br>\n"
@@ -100,13 +100,13 @@ TEST_F(Export, FirstPageOffersTheFullDatabaseWithEveryObjectType) {
                   "<br><br><hr><br>\n"
                   "Export these object types:<br>\n"
                   "<table><tr><td>\n"
-                  "<input type=checkbox name=\"KVEGRANTSCB\" checked>Grants\n"
+                  "<label><input type=checkbox name=\"KVEGRANTSCB\" checked>Grants</label>\n"
                   "</td><td><pre>       </pre></td><td>\n"
-                  "<input type=checkbox name=\"KVEINDEXESCB\" checked>Indexes\n"
+                  "<label><input type=checkbox name=\"KVEINDEXESCB\" checked>Indexes</label>\n"
                   "</td></tr><tr><td>\n"
-                  "<input type=checkbox name=\"KVEROWSCB\" checked>Rows\n"
+                  "<label><input type=checkbox name=\"KVEROWSCB\" checked>Rows</label>\n"
                   "</td><td></td><td>\n"
-                  "<input type=checkbox name=\"KVECONSTRAINTSCB\" checked>Constraints\n"
+                  "<label><input type=checkbox name=\"KVECONSTRAINTSCB\" checked>Constraints</label>\n"
                   "</td></tr></table>\n"
                   "<input type=hidden name=\"KVERECLEN\" value=\"1024\">\n"
                   "<input type=hidden name=\"KVEBUFSIZ\" value=\"4096\">\n"
@@ -134,23 +134,23 @@ TEST_F(Export, OptionPageListsTheTablesOrUsersInTwoColumns) {
     } rows[] = {
         {"Tables",
          "Tables:<p><p><p><table><tr><td>\n"
-         "<input type=checkbox name=\"T0\" value=\"HR.DEPARTMENTS\">HR.DEPARTMENTS<br>\n"
-         "<input type=checkbox name=\"T1\" value=\"HR.STAFF\">HR.STAFF<br>\n"
-         "<input type=checkbox name=\"T2\" value=\"SALES.CUSTOMERS\">SALES.CUSTOMERS<br>\n"
+         "<label><input type=checkbox name=\"T0\" value=\"HR.DEPARTMENTS\">HR.DEPARTMENTS</label><br>\n"
+         "<label><input type=checkbox name=\"T1\" value=\"HR.STAFF\">HR.STAFF</label><br>\n"
+         "<label><input type=checkbox name=\"T2\" value=\"SALES.CUSTOMERS\">SALES.CUSTOMERS</label><br>\n"
          "</td><td><pre>  </pre></td><td>\n"
-         "<input type=checkbox name=\"T3\" value=\"SALES.ORDERS\">SALES.ORDERS<br>\n"
-         "<input type=checkbox name=\"T4\" value=\"SALES.PRODUCTS\">SALES.PRODUCTS<br>\n"
-         "<input type=checkbox name=\"T5\" value=\"SALES.REGIONS\">SALES.REGIONS<br>\n"
+         "<label><input type=checkbox name=\"T3\" value=\"SALES.ORDERS\">SALES.ORDERS</label><br>\n"
+         "<label><input type=checkbox name=\"T4\" value=\"SALES.PRODUCTS\">SALES.PRODUCTS</label><br>\n"
+         "<label><input type=checkbox name=\"T5\" value=\"SALES.REGIONS\">SALES.REGIONS</label><br>\n"
          "</td></tr></table>\n"},
         // An odd count: the second column is the longer one.
         {"Users",
          "Users:<p><p><p><table><tr><td>\n"
-         "<input type=checkbox name=\"U0\" value=\"ADAM\">ADAM<br>\n"
-         "<input type=checkbox name=\"U1\" value=\"EVE\">EVE<br>\n"
+         "<label><input type=checkbox name=\"U0\" value=\"ADAM\">ADAM</label><br>\n"
+         "<label><input type=checkbox name=\"U1\" value=\"EVE\">EVE</label><br>\n"
          "</td><td><pre>            </pre></td><td>\n"
-         "<input type=checkbox name=\"U2\" value=\"HR\">HR<br>\n"
-         "<input type=checkbox name=\"U3\" value=\"SALES\">SALES<br>\n"
-         "<input type=checkbox name=\"U4\" value=\"SYSTEM\">SYSTEM<br>\n"
+         "<label><input type=checkbox name=\"U2\" value=\"HR\">HR</label><br>\n"
+         "<label><input type=checkbox name=\"U3\" value=\"SALES\">SALES</label><br>\n"
+         "<label><input type=checkbox name=\"U4\" value=\"SYSTEM\">SYSTEM</label><br>\n"
          "</td></tr></table>\n"},
         {"Full database",
          "<hr><br>\n"
@@ -166,10 +166,10 @@ TEST_F(Export, OptionPageListsTheTablesOrUsersInTwoColumns) {
         std::string page = form_of(r.page);
         EXPECT_TRUE(contains(page, row.list)) << page;
         EXPECT_TRUE(contains(page, std::string("value=\"") + row.scope + "\" checked>")) << page;
-        EXPECT_TRUE(contains(page, "<input type=checkbox name=\"KVEGRANTSCB\" checked>Grants\n"
+        EXPECT_TRUE(contains(page, "<label><input type=checkbox name=\"KVEGRANTSCB\" checked>Grants</label>\n"
                                    "</td><td><pre>       </pre></td><td>\n"
-                                   "<input type=checkbox name=\"KVEINDEXESCB\">Indexes\n"));
-        EXPECT_TRUE(contains(page, "<input type=checkbox name=\"KVECONSTRAINTSCB\">Constraints\n"));
+                                   "<label><input type=checkbox name=\"KVEINDEXESCB\">Indexes</label>\n"));
+        EXPECT_TRUE(contains(page, "<label><input type=checkbox name=\"KVECONSTRAINTSCB\">Constraints</label>\n"));
         // The advanced options travel hidden; the main ones are fields of the page.
         EXPECT_TRUE(contains(page, "</td></tr></table>\n"
                                    "<input type=hidden name=\"KVERECLEN\" value=\"1024\">\n"
@@ -193,9 +193,9 @@ TEST_F(Export, TableNameOfTwoOwnersIsListedForEach) {
     cgi_result r = post(with(first_page_fields(test_home(), "Tables"), {{"KVESUBMIT", "Apply Scope"}}));
     vdbadm({"sql", "PROD", "system/demo", "DROP TABLE HR.ORDERS"});
     // Seven rows of six distinct names, ordered by owner: the list grew.
-    EXPECT_TRUE(contains(r.page, "<input type=checkbox name=\"T2\" value=\"HR.STAFF\">HR.STAFF<br>\n"
+    EXPECT_TRUE(contains(r.page, "<label><input type=checkbox name=\"T2\" value=\"HR.STAFF\">HR.STAFF</label><br>\n"
                                  "</td><td><pre>  </pre></td><td>\n"
-                                 "<input type=checkbox name=\"T3\" value=\"SALES.CUSTOMERS\">"))
+                                 "<label><input type=checkbox name=\"T3\" value=\"SALES.CUSTOMERS\">"))
         << r.page;
     EXPECT_TRUE(contains(r.page, "value=\"HR.ORDERS\""));
     EXPECT_TRUE(contains(r.page, "<input type=checkbox name=\"T6\" value=\"SALES.REGIONS\">"));
@@ -234,41 +234,41 @@ TEST_F(Export, AdvancedPageShowsThePostedValuesOrTheDefaults) {
          "<input type=text name=\"KVERECLEN\" size=4 value=\"512\">bytes\n"
          "</td></tr><tr><td>Buffer size</td><td></td><td>\n"
          "<input type=text name=\"KVEBUFSIZ\" size=4 value=\"2048\">bytes</td></tr>\n"
-         "<tr><td><input type=checkbox name=\"KVELOGFILE\" checked>Write a log file</td><td></td><td>\n"
+         "<tr><td><label><input type=checkbox name=\"KVELOGFILE\" checked>Write a log file</label></td><td></td><td>\n"
          "<input type=text name=\"KVELOGFILENAME\" size=40 value=\"" + h + "/export/mine.log\">\n"
          "</td></tr></table><table><tr><td>\n"
-         "<input type=checkbox name=\"KVECONSISTENT\">Consistent export</td></tr></table>\n"
+         "<label><input type=checkbox name=\"KVECONSISTENT\">Consistent export</label></td></tr></table>\n"
          "<br>Incremental type:\n"
-         "<br><input type=radio name=\"KVEINCTYPE\" value=\"None\">None\n"
-         "<input type=radio name=\"KVEINCTYPE\" value=\"Complete\" checked>Complete\n"
-         "<input type=radio name=\"KVEINCTYPE\" value=\"Cumulative\">Cumulative\n"
-         "<input type=radio name=\"KVEINCTYPE\" value=\"Incremental\">Incremental<br>\n"
-         "<input type=checkbox name=\"KVERECINC\">Record this incremental export\n"
+         "<br><label><input type=radio name=\"KVEINCTYPE\" value=\"None\">None</label>\n"
+         "<label><input type=radio name=\"KVEINCTYPE\" value=\"Complete\" checked>Complete</label>\n"
+         "<label><input type=radio name=\"KVEINCTYPE\" value=\"Cumulative\">Cumulative</label>\n"
+         "<label><input type=radio name=\"KVEINCTYPE\" value=\"Incremental\">Incremental</label><br>\n"
+         "<label><input type=checkbox name=\"KVERECINC\">Record this incremental export</label>\n"
          "<p><p><p>Optimizer statistics:<br>\n"
-         "<input type=radio name=\"KVESTATTYPE\" value=\"None\">None\n"
-         "<input type=radio name=\"KVESTATTYPE\" value=\"Estimate\">Estimate\n"
-         "<input type=radio name=\"KVESTATTYPE\" value=\"Compute\" checked>Compute<br>\n"
-         "<input type=checkbox name=\"KVECOMPRESS\">Compress extents\n"},
+         "<label><input type=radio name=\"KVESTATTYPE\" value=\"None\">None</label>\n"
+         "<label><input type=radio name=\"KVESTATTYPE\" value=\"Estimate\">Estimate</label>\n"
+         "<label><input type=radio name=\"KVESTATTYPE\" value=\"Compute\" checked>Compute</label><br>\n"
+         "<label><input type=checkbox name=\"KVECOMPRESS\">Compress extents</label>\n"},
         // The defaults keep the export file, the scope and the object types.
         {"Reset Defaults",
          "<input type=text name=\"KVERECLEN\" size=4 value=\"1024\">bytes\n"
          "</td></tr><tr><td>Buffer size</td><td></td><td>\n"
          "<input type=text name=\"KVEBUFSIZ\" size=4 value=\"4096\">bytes</td></tr>\n"
-         "<tr><td><input type=checkbox name=\"KVELOGFILE\">Write a log file </td><td></td><td>\n"
+         "<tr><td><label><input type=checkbox name=\"KVELOGFILE\">Write a log file</label> </td><td></td><td>\n"
          "<input type=text name=\"KVELOGFILENAME\" size=40 value=\"" + h + "/export/export.log\">\n"
          "</td></tr></table><table><tr><td>\n"
-         "<input type=checkbox name=\"KVECONSISTENT\">Consistent export</td></tr></table>\n"
+         "<label><input type=checkbox name=\"KVECONSISTENT\">Consistent export</label></td></tr></table>\n"
          "<br>Incremental type:\n"
-         "<br><input type=radio name=\"KVEINCTYPE\" value=\"None\" checked>None\n"
-         "<input type=radio name=\"KVEINCTYPE\" value=\"Complete\">Complete\n"
-         "<input type=radio name=\"KVEINCTYPE\" value=\"Cumulative\">Cumulative\n"
-         "<input type=radio name=\"KVEINCTYPE\" value=\"Incremental\">Incremental<br>\n"
-         "<input type=checkbox name=\"KVERECINC\" checked>Record this incremental export\n"
+         "<br><label><input type=radio name=\"KVEINCTYPE\" value=\"None\" checked>None</label>\n"
+         "<label><input type=radio name=\"KVEINCTYPE\" value=\"Complete\">Complete</label>\n"
+         "<label><input type=radio name=\"KVEINCTYPE\" value=\"Cumulative\">Cumulative</label>\n"
+         "<label><input type=radio name=\"KVEINCTYPE\" value=\"Incremental\">Incremental</label><br>\n"
+         "<label><input type=checkbox name=\"KVERECINC\" checked>Record this incremental export</label>\n"
          "<p><p><p>Optimizer statistics:<br>\n"
-         "<input type=radio name=\"KVESTATTYPE\" value=\"None\" checked>None\n"
-         "<input type=radio name=\"KVESTATTYPE\" value=\"Estimate\">Estimate\n"
-         "<input type=radio name=\"KVESTATTYPE\" value=\"Compute\">Compute<br>\n"
-         "<input type=checkbox name=\"KVECOMPRESS\" checked>Compress extents\n"},
+         "<label><input type=radio name=\"KVESTATTYPE\" value=\"None\" checked>None</label>\n"
+         "<label><input type=radio name=\"KVESTATTYPE\" value=\"Estimate\">Estimate</label>\n"
+         "<label><input type=radio name=\"KVESTATTYPE\" value=\"Compute\">Compute</label><br>\n"
+         "<label><input type=checkbox name=\"KVECOMPRESS\" checked>Compress extents</label>\n"},
     };
     for (const row& row : rows) {
         SCOPED_TRACE(row.button);

@@ -122,23 +122,23 @@ TEST_F(Import, FirstPageOffersTheExportDirectoryAndTheWholeFile) {
         const std::string& h = home.path();
         EXPECT_EQ(form_of(r.page),
                   FORM_OPENING +
-                      "<img src=/PROD/kv/pics/kvi.gif border=0 USEMAP=\"#kve.map\">\n"
+                      "<img src=/PROD/kv/pics/kvi.gif alt=\"Export and Import\" border=0 USEMAP=\"#kve.map\">\n"
                       "<MAP NAME=kve.map>\n"
-                      "<AREA SHAPE=RECT COORDS=\"0,0,85,20\" HREF=\"http://dbhost:8080/PROD-bin/nph-kvi\">\n"
-                      "<AREA SHAPE=RECT COORDS=\"86,0,165,20\" HREF=\"http://dbhost:8080/PROD-bin/nph-kve\">\n"
+                      "<AREA SHAPE=RECT COORDS=\"0,0,85,20\" alt=\"Import\" HREF=\"http://dbhost:8080/PROD-bin/nph-kvi\">\n"
+                      "<AREA SHAPE=RECT COORDS=\"86,0,165,20\" alt=\"Export\" HREF=\"http://dbhost:8080/PROD-bin/nph-kve\">\n"
                       "</MAP>\n"
                       "<p><p><table><tr><td>\n"
                       "Export file:</td><td><pre> </pre></td><td><select name=\"KVIEXPFILE\">\n"
-                      "<option selected>expdat.dmp\n"
-                      "<option>older.dmp\n"
+                      "<option value=\"expdat.dmp\" selected>expdat.dmp\n"
+                      "<option value=\"older.dmp\">older.dmp\n"
                       "</select></td></tr></table><hr>\n"
                       "<br>Choose the scope:<br>\n"
                       "<table><tr><td>\n"
-                      "<input type=radio name=\"KVISELECTOPTS\" value=\"Tables\">Tables\n"
+                      "<label><input type=radio name=\"KVISELECTOPTS\" value=\"Tables\">Tables</label>\n"
                       "</td></tr><tr><td>\n"
-                      "<input type=radio name=\"KVISELECTOPTS\" value=\"Users\">Users\n"
+                      "<label><input type=radio name=\"KVISELECTOPTS\" value=\"Users\">Users</label>\n"
                       "</td></tr><tr><td>\n"
-                      "<input type=radio name=\"KVISELECTOPTS\" value=\"Whole file\" checked>Whole file\n"
+                      "<label><input type=radio name=\"KVISELECTOPTS\" value=\"Whole file\" checked>Whole file</label>\n"
                       "</td></tr></table>\n"
                       "<input type=submit name=\"KVISUBMIT\" value=\"Apply Scope\">\n"
                       "<hr><br>\n"
@@ -147,11 +147,11 @@ TEST_F(Import, FirstPageOffersTheExportDirectoryAndTheWholeFile) {
                       "<br><br><hr><br>\n"
                       "Import these object types:<br>\n"
                       "<table><tr><td>\n"
-                      "<input type=checkbox name=\"KVIGRANTSCB\" checked>Grants\n"
+                      "<label><input type=checkbox name=\"KVIGRANTSCB\" checked>Grants</label>\n"
                       "</td><td><pre>       </pre></td><td>\n"
-                      "<input type=checkbox name=\"KVIINDEXESCB\" checked>Indexes\n"
+                      "<label><input type=checkbox name=\"KVIINDEXESCB\" checked>Indexes</label>\n"
                       "</td></tr><tr><td>\n"
-                      "<input type=checkbox name=\"KVIROWSCB\" checked>Rows\n"
+                      "<label><input type=checkbox name=\"KVIROWSCB\" checked>Rows</label>\n"
                       "</td><td></td><td>\n"
                       "</td></tr></table>\n"
                       "<input type=hidden name=\"KVIRECLEN\" value=\"1024\">\n"
@@ -172,7 +172,7 @@ TEST_F(Import, FirstPageOffersTheExportDirectoryAndTheWholeFile) {
     // Without the default file no entry is marked.
     import_probe_home other(std::map<std::string, std::string>{{"other.dmp", ""}});
     cgi_result r = post({}, other.path());
-    EXPECT_TRUE(contains(r.page, "<select name=\"KVIEXPFILE\">\n<option>other.dmp\n</select>")) << r.page;
+    EXPECT_TRUE(contains(r.page, "<select name=\"KVIEXPFILE\">\n<option value=\"other.dmp\">other.dmp\n</select>")) << r.page;
 }
 
 TEST_F(Import, ExportDirectoryWithoutFilesEndsTheRequestBeforeTheBody) {
@@ -336,12 +336,12 @@ TEST_F(Import, ListsArePagedFiveAtATime) {
                          "Tables:<br>\n"
                          "<p><p><p>\n"
                          "<input type=checkbox name=\"T10\" value=\"T10\">\n"
-                         "<select name=\"DT10\"><option selected>SALES\n"
-                         "<option>ADAM\n<option>EVE\n<option>HR\n<option>SYSTEM\n"
+                         "<select name=\"DT10\"><option value=\"SALES\" selected>SALES\n"
+                         "<option value=\"ADAM\">ADAM\n<option value=\"EVE\">EVE\n<option value=\"HR\">HR\n<option value=\"SYSTEM\">SYSTEM\n"
                          "</select>.T10<br>\n"
                          "<input type=checkbox name=\"T11\" value=\"T11\">\n"
-                         "<select name=\"DT11\"><option selected>SALES\n"
-                         "<option>ADAM\n<option>EVE\n<option>HR\n<option>SYSTEM\n"
+                         "<select name=\"DT11\"><option value=\"SALES\" selected>SALES\n"
+                         "<option value=\"ADAM\">ADAM\n<option value=\"EVE\">EVE\n<option value=\"HR\">HR\n<option value=\"SYSTEM\">SYSTEM\n"
                          "</select>.T11<br>\n"
                          "<table><tr><td>\n"
                          "<input type=submit name=\"KVISUBMIT\" value=\"Reset List\">\n"
@@ -350,12 +350,49 @@ TEST_F(Import, ListsArePagedFiveAtATime) {
         << r.page;
 }
 
+TEST_F(Import, BoxesChosenOnEarlierListPagesAreCarriedAndImported) {
+    import_probe_home home({{"expdat.dmp", twelve_tables()}});
+    // The next page as a browser asks for it: the page's fields, hidden or
+    // not, the boxes checked on it and the button pressed.
+    auto next = [&](const std::string& page, const fields& checked, const std::string& button) {
+        fields form = with(first_page_fields(home.path(), "Tables"), without(hidden_fields(page), {"KVCTOKEN"}));
+        form = with(with(form, checked), {{"KVISUBMIT", button}});
+        return form_of(post(form, home.path()).page);
+    };
+    auto hidden_boxes = [](const std::string& page) {
+        std::vector<std::string> out;
+        for (const auto& [name, value] : hidden_fields(page))
+            if (name.rfind("HT", 0) == 0) out.push_back(name + "=" + value);
+        return out;
+    };
+    std::string first = form_of(post(with(first_page_fields(home.path(), "Tables"), {{"KVISUBMIT", "Apply Scope"}}),
+                                     home.path()).page);
+    std::string second = next(first, {{"T1", "T1"}, {"T3", "T3"}}, "More Tables");
+    EXPECT_EQ(hidden_boxes(second), (std::vector<std::string>{"HT1=T1", "HT3=T3"}));
+    std::string third = next(second, {{"T6", "T6"}}, "More Tables");
+    EXPECT_EQ(hidden_boxes(third), (std::vector<std::string>{"HT1=T1", "HT3=T3", "HT6=T6"}));
+    // Back on the first page the carried boxes are shown checked; one
+    // cleared there is gone.
+    std::string again = next(third, {{"KVIMORET", "12"}}, "More Tables");
+    EXPECT_TRUE(contains(again, "<input type=checkbox name=\"T1\" value=\"T1\" checked>")) << again;
+    EXPECT_EQ(hidden_boxes(again), (std::vector<std::string>{"HT6=T6"}));
+    std::string last = next(again, {{"T1", "T1"}, {"KVIMORET", "10"}}, "More Tables");
+    // The run takes them all, with the box of its own page, and lists them.
+    std::string run = next(last, {{"T11", "T11"}}, "Import");
+    probe_report probe = read_probe(run);
+    std::vector<std::string> tables(std::find(probe.lines.begin(), probe.lines.end(), "TABLES=("), probe.lines.end());
+    EXPECT_EQ(tables, (std::vector<std::string>{"TABLES=(", "T1,", "T6,", "T11)"})) << run;
+    EXPECT_TRUE(contains(run, "<p>This run imports:</p>\n<ul>\n<li>SALES.T1 &rarr; SALES</li>\n"
+                              "<li>SALES.T6 &rarr; SALES</li>\n<li>SALES.T11 &rarr; SALES</li>\n</ul>\n"))
+        << run;
+}
+
 TEST_F(Import, TargetUsersAreCarriedUntilTheListIsReset) {
     // Table 3 belongs to SALES; the users page lists B, A and SYSTEM. A is no
     // user of the database, yet offered as the default of its own entry.
-    const std::string DT3_ADAM = "<select name=\"DT3\"><option selected>ADAM\n<option>EVE\n<option>HR\n<option>SALES\n";
-    const std::string DT3_OWNER = "<select name=\"DT3\"><option selected>SALES\n<option>ADAM\n";
-    const std::string DT3_EVE = "<select name=\"DT3\"><option selected>EVE\n<option>ADAM\n<option>HR\n";
+    const std::string DT3_ADAM = "<select name=\"DT3\"><option value=\"ADAM\" selected>ADAM\n<option value=\"EVE\">EVE\n<option value=\"HR\">HR\n<option value=\"SALES\">SALES\n";
+    const std::string DT3_OWNER = "<select name=\"DT3\"><option value=\"SALES\" selected>SALES\n<option value=\"ADAM\">ADAM\n";
+    const std::string DT3_EVE = "<select name=\"DT3\"><option value=\"EVE\" selected>EVE\n<option value=\"ADAM\">ADAM\n<option value=\"HR\">HR\n";
     struct row {
         const char* what;
         const char* scope;
@@ -375,14 +412,14 @@ TEST_F(Import, TargetUsersAreCarriedUntilTheListIsReset) {
         {"the reset drops the tables' targets, not the users'", "Tables",
          {{"KVISUBMIT", "Reset List"}, {"DT3", "ADAM"}, {"HDT7", "EVE"}, {"HDU1", "HR"}}, DT3_OWNER, {"HDU1=HR"}},
         {"a user's target", "Users", {{"DU1", "ADAM"}},
-         "<select name=\"DU1\"><option selected>ADAM\n<option>EVE\n<option>HR\n<option>SALES\n<option>SYSTEM\n"
+         "<select name=\"DU1\"><option value=\"ADAM\" selected>ADAM\n<option value=\"EVE\">EVE\n<option value=\"HR\">HR\n<option value=\"SALES\">SALES\n<option value=\"SYSTEM\">SYSTEM\n"
          "</select><br>\n",
          {"HDU1=ADAM"}},
         {"the reset on the users page drops the users' targets", "Users",
          {{"KVISUBMIT", "Reset List"}, {"DU1", "ADAM"}, {"HDU1", "EVE"}, {"HDT1", "EVE"}},
          "<input type=checkbox name=\"U1\" value=\"A\">\n"
-         "<select name=\"DU1\"><option selected>A\n<option>ADAM\n<option>EVE\n<option>HR\n<option>SALES\n"
-         "<option>SYSTEM\n</select><br>\n",
+         "<select name=\"DU1\"><option value=\"A\" selected>A\n<option value=\"ADAM\">ADAM\n<option value=\"EVE\">EVE\n<option value=\"HR\">HR\n<option value=\"SALES\">SALES\n"
+         "<option value=\"SYSTEM\">SYSTEM\n</select><br>\n",
          {"HDT1=EVE"}},
     };
     import_probe_home home({{"expdat.dmp", twelve_tables()}, {"ab.dmp", export_file({{"A", {"X"}}, {"B", {"Y"}}})}});
@@ -425,39 +462,39 @@ TEST_F(Import, AdvancedPageShowsThePostedOrTheDefaultOptions) {
          "<input type=text name=\"KVIRECLEN\" size=4 value=\"512\">bytes\n"
          "</td></tr><tr><td>Buffer size</td><td></td><td>\n"
          "<input type=text name=\"KVIBUFSIZ\" size=4 value=\"64\">bytes</td></tr>\n"
-         "<tr><td><input type=checkbox name=\"KVILOGFILE\" checked>Write a log file</td><td></td><td>\n"
+         "<tr><td><label><input type=checkbox name=\"KVILOGFILE\" checked>Write a log file</label></td><td></td><td>\n"
          "<input type=text name=\"KVILOGFILENAME\" size=40 value=\"" + h + "/export/export.log\">\n"
          "</td></tr></table>\n"
          "<br>Incremental type:\n"
-         "<br><input type=radio name=\"KVIINCTYPE\" value=\"None\">None\n"
-         "<input type=radio name=\"KVIINCTYPE\" value=\"System\">System\n"
-         "<input type=radio name=\"KVIINCTYPE\" value=\"Restore\" checked>Restore<br><br>\n"
-         "<input type=checkbox name=\"KVIINDEXFILE\">Write index statements to a file\n"
+         "<br><label><input type=radio name=\"KVIINCTYPE\" value=\"None\">None</label>\n"
+         "<label><input type=radio name=\"KVIINCTYPE\" value=\"System\">System</label>\n"
+         "<label><input type=radio name=\"KVIINCTYPE\" value=\"Restore\" checked>Restore</label><br><br>\n"
+         "<label><input type=checkbox name=\"KVIINDEXFILE\">Write index statements to a file</label>\n"
          "<table><tr><td><pre>                   </pre></td><td>\n"
          "<input type=text name=\"KVIINDEXFILENAME\" size=40 value=\"" + h + "/export/index.sql\">\n"
          "</td></tr></table>\n"
-         "<br><input type=checkbox name=\"KVICOMMIT\" checked>Commit after each buffer<br>\n"
-         "<br><input type=checkbox name=\"KVIDESTROY\">Reuse existing data files<br>\n"
-         "<br><input type=checkbox name=\"KVIIGNORE\" checked>Ignore creation errors<br>\n"},
+         "<br><label><input type=checkbox name=\"KVICOMMIT\" checked>Commit after each buffer</label><br>\n"
+         "<br><label><input type=checkbox name=\"KVIDESTROY\">Reuse existing data files</label><br>\n"
+         "<br><label><input type=checkbox name=\"KVIIGNORE\" checked>Ignore creation errors</label><br>\n"},
         // The defaults keep the export file, the scope and the object types.
         {"Reset Defaults",
          "<input type=text name=\"KVIRECLEN\" size=4 value=\"1024\">bytes\n"
          "</td></tr><tr><td>Buffer size</td><td></td><td>\n"
          "<input type=text name=\"KVIBUFSIZ\" size=4 value=\"4096\">bytes</td></tr>\n"
-         "<tr><td><input type=checkbox name=\"KVILOGFILE\">Write a log file </td><td></td><td>\n"
+         "<tr><td><label><input type=checkbox name=\"KVILOGFILE\">Write a log file</label> </td><td></td><td>\n"
          "<input type=text name=\"KVILOGFILENAME\" size=40 value=\"" + h + "/export/export.log\">\n"
          "</td></tr></table>\n"
          "<br>Incremental type:\n"
-         "<br><input type=radio name=\"KVIINCTYPE\" value=\"None\" checked>None\n"
-         "<input type=radio name=\"KVIINCTYPE\" value=\"System\">System\n"
-         "<input type=radio name=\"KVIINCTYPE\" value=\"Restore\">Restore<br><br>\n"
-         "<input type=checkbox name=\"KVIINDEXFILE\">Write index statements to a file\n"
+         "<br><label><input type=radio name=\"KVIINCTYPE\" value=\"None\" checked>None</label>\n"
+         "<label><input type=radio name=\"KVIINCTYPE\" value=\"System\">System</label>\n"
+         "<label><input type=radio name=\"KVIINCTYPE\" value=\"Restore\">Restore</label><br><br>\n"
+         "<label><input type=checkbox name=\"KVIINDEXFILE\">Write index statements to a file</label>\n"
          "<table><tr><td><pre>                   </pre></td><td>\n"
          "<input type=text name=\"KVIINDEXFILENAME\" size=40 value=\"" + h + "/export/index.sql\">\n"
          "</td></tr></table>\n"
-         "<br><input type=checkbox name=\"KVICOMMIT\">Commit after each buffer<br>\n"
-         "<br><input type=checkbox name=\"KVIDESTROY\">Reuse existing data files<br>\n"
-         "<br><input type=checkbox name=\"KVIIGNORE\">Ignore creation errors<br>\n"},
+         "<br><label><input type=checkbox name=\"KVICOMMIT\">Commit after each buffer</label><br>\n"
+         "<br><label><input type=checkbox name=\"KVIDESTROY\">Reuse existing data files</label><br>\n"
+         "<br><label><input type=checkbox name=\"KVIIGNORE\">Ignore creation errors</label><br>\n"},
     };
     for (const row& row : rows) {
         SCOPED_TRACE(row.button);
@@ -486,7 +523,7 @@ TEST_F(Import, AdvancedPageShowsThePostedOrTheDefaultOptions) {
     cgi_result r = post(back, h);
     EXPECT_EQ(r.exit_code, 0) << r.page;
     EXPECT_EQ(boxes(r.page, "U"), (std::vector<std::string>{"U0", "U1", "U2"}));
-    EXPECT_TRUE(contains(r.page, "<select name=\"DU1\"><option selected>ADAM\n")) << r.page;
+    EXPECT_TRUE(contains(r.page, "<select name=\"DU1\"><option value=\"ADAM\" selected>ADAM\n")) << r.page;
     EXPECT_TRUE(contains(r.page, "<input type=hidden name=\"KVIRECLEN\" value=\"512\">\n"));
 }
 
@@ -554,7 +591,9 @@ TEST_F(Import, ParameterFileHoldsExactlyTheChosenLines) {
         EXPECT_EQ(probe.lines, expected);
         expect_started_plainly(probe, h, "imppar");
         EXPECT_EQ(parameter_files(h), std::vector<std::string>{});
-        EXPECT_TRUE(contains(form_of(r.page), FORM_OPENING + "<p><p><p>\n<pre>argument:")) << r.page;
+        // What the run imports is listed first, then the utility speaks.
+        EXPECT_TRUE(contains(form_of(r.page), FORM_OPENING + "<p><p><p>\n<p>This run imports")) << r.page;
+        EXPECT_TRUE(contains(r.page, "\n<pre>argument:")) << r.page;
         EXPECT_TRUE(contains(r.page, "</pre>\n</form>\n<hr width=100%>")) << r.page;
     }
 }
@@ -565,6 +604,7 @@ TEST_F(Import, UtilityThatCannotStartIsReportedInsideThePage) {
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(form_of(r.page), FORM_OPENING +
                                    "<p><p><p>\n"
+                                   "<p>This run imports the whole export file.</p>\n"
                                    "<pre>Failed to communicate with import tool through pipe!\n</pre>\n"
                                    "</form>\n");
     EXPECT_TRUE(has_page_bottom(r.page));
@@ -622,8 +662,8 @@ TEST_F(Import, ValuesAreWrittenAsTextNeverAsMarkup) {
     }
     cgi_result r = post(with(first_page_fields(home.path(), "Tables"), {{"KVISUBMIT", "Apply Scope"}, {"DT0", hostile}}),
                         home.path());
-    EXPECT_TRUE(contains(r.page, "<option>&quot;&gt;&lt;script&gt;\n")) << r.page;
-    EXPECT_TRUE(contains(r.page, "<select name=\"DT0\"><option selected>" + escaped + "\n")) << r.page;
+    EXPECT_TRUE(contains(r.page, "<option value=\"&quot;&gt;&lt;script&gt;\">&quot;&gt;&lt;script&gt;\n")) << r.page;
+    EXPECT_TRUE(contains(r.page, "<select name=\"DT0\"><option value=\"" + escaped + "\" selected>" + escaped + "\n")) << r.page;
     EXPECT_TRUE(contains(r.page, "<input type=hidden name=\"HDT0\" value=\"" + escaped + "\">")) << r.page;
     EXPECT_TRUE(contains(r.page, "value=\"&lt;script&gt;x&lt;/script&gt;\">")) << r.page;
 }

@@ -157,13 +157,41 @@ TEST_F(Launcher, HostileValuesStayInsideTheCookieAndThePage) {
     vdbadm({"sql", "PROD", "SYSTEM/demo", "drop user HOST#1"});
 }
 
-TEST_F(Launcher, CookieFromAnotherAddressWarnsAndTheLoginGoesOn) {
+TEST_F(Launcher, CookieFromAnotherAddressWarnsOnlyWhereTheCookieIsKept) {
+    // A login from a new address replaces the cookie: nothing to warn about.
     cgi_result r = login("system", "demo", "PROD", {{"REMOTE_ADDR", "10.1.2.3"}}, login_fields());
-    size_t body = r.page.find("\n\n\n");
-    ASSERT_NE(body, std::string::npos) << r.page;
-    EXPECT_EQ(r.page.find("<H3>KVC-TOOL-1052:</H3>"), body + 3) << r.page;
+    EXPECT_FALSE(contains(r.page, "KVC-TOOL")) << r.page;
     EXPECT_EQ(cookie_pair(r.page, "KVRMTADDR"), "10.1.2.3");
     EXPECT_TRUE(contains(r.page, "kvsgreenlight.gif"));
+    // A revisit keeps it: the warning comes first after the head.
+    r = run_request({"kvla", {}, login_fields(), false, {{"REMOTE_ADDR", "10.1.2.3"}}});
+    EXPECT_EQ(r.page.find("<H3>KVC-TOOL-1052:</H3>"), head_lines().size() + 1) << r.page;
+}
+
+TEST_F(Launcher, LoginPageOffersALogoutToTheCookiesUser) {
+    // Reached with a slash at its end, the page still posts to the launcher.
+    tool_request page{"login", {}, login_fields(), false, {{"PATH_INFO", "/"}}};
+    std::string text = run_request(page).page;
+    EXPECT_TRUE(contains(text, "<form method=\"post\" action=\"/PROD-bin/kvla\">")) << text;
+    EXPECT_TRUE(contains(text, "<form class=\"logout\" method=\"post\" action=\"/PROD-bin/kvla\">")) << text;
+    EXPECT_TRUE(contains(text, "Logged in as <b id=\"logged-in\">system</b>")) << text;
+    EXPECT_TRUE(contains(text, "<input type=\"hidden\" name=\"KVCLOGOUT\" value=\"1\">"));
+    // Without a cookie there is no one to log out.
+    EXPECT_FALSE(contains(run_request({"login", {}, {}, false, {}}).page, "KVCLOGOUT"));
+}
+
+TEST_F(Launcher, LogoutExpiresTheCookieAndLeadsBackToTheLoginPage) {
+    const form_fields logout = {{"VANTOR_SID", "PROD"}, {"KVCLOGOUT", "1"}};
+    cgi_result r = run_request({"kvla", logout, login_fields(), true, {}});
+    EXPECT_EQ(r.exit_code, 0);
+    const std::string head = r.page.substr(0, r.page.find("\n\n"));
+    EXPECT_EQ(head.rfind("Status: 303 See Other\nLocation: http://dbhost:8080/PROD-bin/login\n", 0), 0u) << head;
+    EXPECT_TRUE(contains(head, "\nSet-Cookie: KVCOOKIE=; Max-Age=0; path=/PROD-bin/; HttpOnly; SameSite=Strict")) << head;
+    // Only from the login page: another site cannot end the login.
+    tool_request forged{"kvla", logout, login_fields(), true, {}, false};
+    r = run_request(forged);
+    EXPECT_TRUE(contains(r.page, "<H3>KVC-LOGINFORM-1063:</H3>")) << r.page;
+    EXPECT_EQ(cookie_line(r.page.substr(0, r.page.find("\n\n"))), "");
 }
 
 TEST_F(Launcher, DamagedPasswordGroupsAreALoginFailureNotACrash) {

@@ -127,7 +127,8 @@ TEST_F(Tablespace, FirstCallShowsSystemWithStepOne) {
     EXPECT_TRUE(contains(address, "&KVXTOT=" + std::to_string(total))) << address;
     EXPECT_TRUE(
         contains(r.page, "<TD align=center>Total</TD>\n<TD align=left>" + std::to_string(total) + "</TD></TR>"));
-    EXPECT_TRUE(contains(r.page, "<P><OPTION> " + test_home() + "/dbs/tbs_system01.dbf\n</SELECT>"));
+    const std::string file = test_home() + "/dbs/tbs_system01.dbf";
+    EXPECT_TRUE(contains(r.page, "<P><OPTION value=\"" + file + "\"> " + file + "\n</SELECT>"));
     EXPECT_TRUE(contains(r.page, "<P><INPUT type=hidden name=\"KVXPDINSTANCE\" value=\"1\">\n</FORM>\n"));
 }
 
@@ -155,6 +156,22 @@ TEST_F(Tablespace, MissingEmptyOrUnusableNameIsRefusedAfterThePageTop) {
         EXPECT_FALSE(contains(r.page, "<FORM") || contains(r.page, "copyright.html") || contains(r.page, "<script>"));
     }
     EXPECT_EQ(status_of("USERS"), "ONLINE");
+}
+
+TEST_F(Tablespace, SwitchActsOnTheTablespaceShownBesideIt) {
+    const std::string name = unique("SHOWN");
+    sql("create tablespace " + name + " datafile '" + data_file("shown") + "' size 64K");
+    cgi_result shown = kvx({{"KVXPDINSTANCE", "1"}, {"KVXTBLSPNAME", name}, {"KVXTODO", SHOW}});
+    ASSERT_TRUE(contains(shown.page, "<INPUT type=hidden name=\"KVXSHOWNTS\" value=\"" + name + "\">")) << shown.page;
+    // The selector at the bottom was turned to SYSTEM before the button beside the status was pressed.
+    cgi_result result =
+        kvx({{"KVXPDINSTANCE", "1"}, {"KVXSHOWNTS", name}, {"KVXTBLSPNAME", "SYSTEM"}, {"KVXTODO", SWITCH}});
+    EXPECT_EQ(status_of(name), "OFFLINE");
+    EXPECT_EQ(status_of("SYSTEM"), "ONLINE");
+    EXPECT_TRUE(contains(result.page, "<TD><i>" + name + "</i></TD></TR>\n<TR><TD align=right><b>Status:</b></TD>\n"
+                                      "<TD><i>OFFLINE</i></TD></TR>"))
+        << result.page;
+    sql("drop tablespace " + name + " including contents and datafiles");
 }
 
 TEST_F(Tablespace, SwitchingChangesTheDictionaryOrIsRefused) {
@@ -194,7 +211,7 @@ TEST_F(Tablespace, AddFormThenConfirmedAddGrowsTheTablespace) {
     EXPECT_TRUE(contains(form.page, "<INPUT type=text size=32 name=\"KVXNEWDFL\">\n"));
     for (const char* unit : {"KVXINISZUNIT", "KVXINCSZUNIT", "KVXMAXSZUNIT"})
         EXPECT_TRUE(
-            contains(form.page, std::string("<INPUT type=radio name=\"") + unit + "\" value=\"KB\" checked>KB\n"));
+            contains(form.page, std::string("<label><INPUT type=radio name=\"") + unit + "\" value=\"KB\" checked>KB</label>\n"));
     EXPECT_TRUE(contains(form.page, "<INPUT type=submit name=\"KVXPDOK\" value=\"Add Data File\"></TD></TR>\n"
                                     "</TABLE></CENTER>\n"
                                     "<P><INPUT type=hidden name=\"KVXTODO\" value=\"Show Tablespace\">\n"
@@ -225,7 +242,7 @@ TEST_F(Tablespace, AddFormThenConfirmedAddGrowsTheTablespace) {
                   std::string(r.dictionary) + "\n");
         // Back on the usage page, with the grown numbers and the new file.
         EXPECT_TRUE(contains(result.page, "<TD align=left>" + std::to_string(before + r.bytes / 1024) + "</TD></TR>"));
-        EXPECT_TRUE(contains(result.page, "<P><OPTION> " + r.file + "\n"));
+        EXPECT_TRUE(contains(result.page, "<P><OPTION value=\"" + r.file + "\"> " + r.file + "\n"));
         EXPECT_TRUE(contains(result.page, "name=\"KVXPDINSTANCE\" value=\"1\">"));
     }
 }
@@ -260,6 +277,8 @@ TEST_F(Tablespace, CreateFormProposesTheFirstFreeNameThenCreates) {
         {unique("new_ts"), unique("NEW_TS"), unique("NEW_TS"), proposed(free_slot + 1)},
         // A quoted name keeps its case and may hold what a page must escape.
         {"\"" + unique("a<b>&") + "\"", unique("a<b>&"), unique("a&lt;b&gt;&amp;"), data_file("created")},
+        // Blanks in a row, which an option's text loses.
+        {"\"" + unique("two  blanks") + "\"", unique("two  blanks"), unique("two  blanks"), data_file("blanks")},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.typed);
@@ -273,13 +292,15 @@ TEST_F(Tablespace, CreateFormProposesTheFirstFreeNameThenCreates) {
         EXPECT_EQ(file_size(r.file), 131072);
         EXPECT_TRUE(contains(result.page, "<TD><i>" + r.shown + "</i></TD></TR>")) << result.page;
         EXPECT_TRUE(contains(result.page, "<TD align=left>128</TD></TR>"));
-        // The selector offers the name so that choosing it shows it again.
-        const std::string selector = "<SELECT name=\"KVXTBLSPNAME\" size=1>\n<OPTION> ";
+        // The selector offers the name so that choosing it shows it again:
+        // the browser posts the option's value, blanks and all.
+        const std::string selector = "<SELECT name=\"KVXTBLSPNAME\" size=1>\n<OPTION value=\"";
         size_t option = result.page.find(selector);
         ASSERT_NE(option, std::string::npos);
         option += selector.size();
-        std::string offered = result.page.substr(option, result.page.find('\n', option) - option);
-        for (auto [entity, text] : {std::pair{"&quot;", "\""}, {"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}})
+        std::string offered = result.page.substr(option, result.page.find('"', option) - option);
+        for (auto [entity, text] :
+             {std::pair{"&quot;", "\""}, {"&lt;", "<"}, {"&gt;", ">"}, {"&#32;", " "}, {"&amp;", "&"}})
             for (size_t at; (at = offered.find(entity)) != std::string::npos;)
                 offered.replace(at, std::strlen(entity), text);
         cgi_result again = kvx({{"KVXPDINSTANCE", "1"}, {"KVXTBLSPNAME", offered}, {"KVXTODO", SHOW}});
@@ -372,9 +393,9 @@ TEST_F(Tablespace, SelectorNeverListsTheCurrentTablespaceTwice) {
         ASSERT_TRUE(complete(r)) << r.page;
         size_t start = r.page.find("<SELECT name=\"KVXTBLSPNAME\" size=1>\n");
         std::string selector = r.page.substr(start, r.page.find("</SELECT>", start) - start);
-        std::string first = "<OPTION> " + std::string(current) + "\n";
+        std::string first = "<OPTION value=\"" + std::string(current) + "\"> " + current + "\n";
         EXPECT_EQ(count(selector, first), 1u) << selector;
-        EXPECT_EQ(selector.find("<OPTION> "), selector.find(first));
-        EXPECT_EQ(count(selector, "<OPTION> "), tablespaces) << selector;
+        EXPECT_EQ(selector.find("<OPTION "), selector.find(first));
+        EXPECT_EQ(count(selector, "<OPTION "), tablespaces) << selector;
     }
 }
