@@ -123,6 +123,11 @@ void kve_carry_count(kvg_context* context, const kvg_var* variables, const char*
 // The same for a tool whose blocks carry another identifier ("KVI").
 [[noreturn]] void kve_fail_as(bk_host* host, kvg_context* context, const char* identifier, int help, int number);
 
+// A chosen name that no list of a parameter file can carry, and a file name
+// with a control character.
+constexpr int KVE_NO_LIST_ITEM = 4072, KVE_CONTROL_IN_NAME = 4073;
+constexpr int KVI_NO_LIST_ITEM = 5044, KVI_CONTROL_IN_NAME = 5045, KVI_NOT_A_LISTED_FILE = 5046;
+
 // The names of the tools' parameter files begin so: no name a user gives
 // may take them, and the import tool does not offer them.
 constexpr const char* KVE_PARFILE_PREFIX = "exppar";

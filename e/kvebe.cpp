@@ -66,8 +66,8 @@ struct remove_on_exit {
 };
 
 // The posted boxes "prefix" + 0 to count - 1, in index order. A value that
-// holds a control character would add a line of its own to the file and is
-// refused like a missing choice.
+// holds a control character would add a line of its own to the file, a
+// comma or parenthesis an item of its own to the list: refused.
 std::vector<const char*> chosen_boxes(kve_parameter_file& file, kve_request* r, char prefix, int count, int refusal) {
     std::vector<const char*> values;
     for (int i = 0; i < count; ++i) {
@@ -75,7 +75,7 @@ std::vector<const char*> chosen_boxes(kve_parameter_file& file, kve_request* r, 
         std::snprintf(name, sizeof name, "%c%d", prefix, i);
         const char* value = kvg_first_value(name, r->variables, r->context);
         if (!value) continue;
-        if (!kve_is_list_item(value)) file.fail(0, refusal);
+        if (!kve_is_list_item(value)) file.fail(0, KVE_NO_LIST_ITEM);
         values.push_back(value);
     }
     if (values.empty()) file.fail(0, refusal);

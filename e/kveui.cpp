@@ -39,7 +39,8 @@ size_t character_count(kve_request* r, const char* text) { return kve_character_
 // refused with the field's message.
 void copy_file_name(bk_host* host, kve_request* r, char (&field)[KVE_FILE_SIZE], const std::string& text,
                     int refusal) {
-    if (text.size() >= KVE_FILE_SIZE || kve_has_control_character(text.c_str())) kve_fail(host, r->context, 0, refusal);
+    if (kve_has_control_character(text.c_str())) kve_fail(host, r->context, 0, KVE_CONTROL_IN_NAME);
+    if (text.size() >= KVE_FILE_SIZE) kve_fail(host, r->context, 0, refusal);
     std::memcpy(field, text.c_str(), text.size() + 1);
 }
 
@@ -47,7 +48,7 @@ void copy_file_name(bk_host* host, kve_request* r, char (&field)[KVE_FILE_SIZE],
 // holds the absolute path the utility is given.
 void set_file_name(bk_host* host, kve_request* r, char (&field)[KVE_FILE_SIZE], const char* text, int refusal,
                    int outside) {
-    if (kve_has_control_character(text)) kve_fail(host, r->context, 0, refusal);
+    if (kve_has_control_character(text)) kve_fail(host, r->context, 0, KVE_CONTROL_IN_NAME);
     std::string path;
     switch (kve_export_directory_path(r->credentials->home ? r->credentials->home : "", text, &path)) {
         case KVE_INSIDE: break;

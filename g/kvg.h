@@ -26,6 +26,7 @@ struct kvg_nls {
 
 struct kvg_store {
     unsigned set_count;  // values set through kvg_setenv in this process
+    bool lost_value;     // a variable was set but could not be read for want of memory
 };
 
 struct kvg_var_index;
@@ -98,8 +99,13 @@ const char* kvg_form_value(const char* name, const kvg_var* list, kvg_context* c
 std::string kvg_cookie_value(const char* header, const char* name);
 
 // The whole value of a variable (store first, then the process environment)
-// in a heap block, or none when it is not set.
+// in a heap block, or none when it is not set. A value that is set but finds
+// no block gets the block "KVC-ENV-1013" and counts as lost: see
+// kvg_value_lost.
 char* kvg_getenv(kvg_context* context, const char* name);
+// Whether a variable could not be read for want of memory: what was read
+// must then not be taken for a request without it.
+bool kvg_value_lost(kvg_context* context);
 int kvg_setenv(kvg_context* context, const char* name, const char* value);
 
 // ---- start-up -------------------------------------------------------------
@@ -242,6 +248,10 @@ void kvg_page_bottom(kvg_context* context, kvg_credentials* credentials, const k
 void kvg_image_map(const kvg_credentials* credentials, const char* picture, const char* map_name, const char* alt);
 void kvg_map_area(const kvg_credentials* credentials, const kvg_server* server, int left, int top, int right,
                   int bottom, const char* program, const char* query, const char* alt);
+
+// The instance id an address /SID-bin/NAME names, or "" when it names none:
+// the id is one or more letters and digits.
+std::string kvg_sid_from_address(const char* script_name);
 
 // ---- string lists and paths -----------------------------------------------
 

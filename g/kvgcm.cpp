@@ -11,11 +11,9 @@ namespace {
 
 constexpr const char* MODULE = "g/kvgcm";
 
-char* sid_for_help(kvg_context* context) {
-    if (context) return kvg_getenv(context, "VANTOR_SID");
-    const char* sid = std::getenv("VANTOR_SID");
-    return sid ? strdup(sid) : nullptr;
-}
+// The store is the process environment: read in place, an error block
+// needs no block of the heap that may just have failed.
+const char* sid_for_help() { return bk_store_get("VANTOR_SID"); }
 
 // With a context the blocks come from its heap; before there is one, from the
 // run-time library.
@@ -110,7 +108,7 @@ std::string env_text(kvg_context* context, const char* name) {
 }  // namespace
 
 void kvg_error_page(int help, const char* identifier, int number, const char* text, kvg_context* context) {
-    char* sid = help ? sid_for_help(context) : nullptr;
+    const char* sid = help ? sid_for_help() : nullptr;
     char* address = nullptr;
     char* icon = nullptr;
     long long shown = number < 0 ? -static_cast<long long>(number) : number;
@@ -119,7 +117,6 @@ void kvg_error_page(int help, const char* identifier, int number, const char* te
         std::string anchor = help_anchor(identifier, shown);
         address = help_block(context, safe_sid.size() + anchor.size() + 32);
         icon = help_block(context, safe_sid.size() + 32);
-        if (!context) std::free(sid);
         if (!address || !icon) {
             release(context, address);
             release(context, icon);
@@ -210,11 +207,27 @@ int kvg_server_record(kvg_context* context, kvg_server* server) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     // Behind TLS the protocol line still says HTTP: the server says so apart.
     if (kvg_request_is_https(context) && protocol == "http") protocol = "https";
+    if (kvg_value_lost(context)) return 1013;
     if (!set_server_field(context, &server->host, host, "KVC-SNAME") ||
         !set_server_field(context, &server->protocol, protocol, "KVC-PCOL") ||
         !set_server_field(context, &server->script, env_text(context, "SCRIPT_NAME"), "KVC-SCRIPT"))
         return 1013;
     return 0;
+}
+
+std::string kvg_sid_from_address(const char* script_name) {
+    static const std::string suffix = "-bin";
+    std::string name = script_name ? script_name : "";
+    if (name.empty() || name[0] != '/') return "";
+    size_t end = name.find('/', 1);
+    if (end == std::string::npos) return "";
+    std::string first = name.substr(1, end - 1);
+    if (first.size() <= suffix.size() || first.compare(first.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return "";
+    std::string sid = first.substr(0, first.size() - suffix.size());
+    for (char c : sid)
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return "";
+    return sid;
 }
 
 const char* kvg_path_base(kvg_context* context, const char* path, size_t length) {

@@ -283,7 +283,7 @@ kvg_var* kvg_decode_request(kvg_context* context, int argc, char** argv) {
         read = join_arguments(context, argc, argv, data);
     // The cookie's pairs follow the form's "&".
     size_t cookie_start = data.text ? data.length + 1 : 0;
-    if (!read || !append_cookie(context, data)) return nullptr;
+    if (!read || !append_cookie(context, data) || kvg_value_lost(context)) return nullptr;
     if (data.text && !split_pairs(context, first, data, cookie_start)) return nullptr;
     kvg_free(context, data.text);
     index_variables(context, first);
@@ -342,7 +342,18 @@ const char* kvg_form_value(const char* name, const kvg_var* list, kvg_context* c
 
 char* kvg_getenv(kvg_context* context, const char* name) {
     const char* value = bk_store_get(name);
-    return value ? kvg_strdup(context, value, MODULE, __LINE__) : nullptr;
+    if (!value) return nullptr;
+    char* copy = kvg_strdup(context, value, MODULE, __LINE__);
+    if (!copy) {
+        out_of_memory("KVC-ENV", "Cannot allocate memory.", context);
+        if (kvg_store* store = context->services->store) store->lost_value = true;
+    }
+    return copy;
+}
+
+bool kvg_value_lost(kvg_context* context) {
+    const kvg_store* store = context->services->store;
+    return store && store->lost_value;
 }
 
 int kvg_setenv(kvg_context* context, const char* name, const char* value) {

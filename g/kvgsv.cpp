@@ -47,27 +47,34 @@ bool set_installation_home(kvg_context* context, const char* requested) {
     return kvg_setenv(context, "VANTOR_HOME", home.c_str()) == 0;
 }
 
+struct required {
+    const char* name;
+    const char* identifier;
+    int number;
+    const char* text;
+};
+
+// A request without the login's home or instance: a tool opened from a
+// bookmark or after the browser's restart. Its address names the instance,
+// so the block leads to the error help and to that instance's login page.
+// The catalogue is not open yet: the link's text is as literal as the block's.
+int no_login(kvg_context* context, const required& missing) {
+    std::string sid = kvg_sid_from_address(bk_store_get("SCRIPT_NAME"));
+    if (!sid.empty() && !bk_store_get("VANTOR_SID")) kvg_setenv(context, "VANTOR_SID", sid.c_str());
+    kvg_error_page(1, missing.identifier, missing.number, missing.text, context);
+    if (!sid.empty()) bk_out("<P><A HREF=\"/%s-bin/login\">Log in to instance %s.</A>\n", sid.c_str(), sid.c_str());
+    return missing.number;
+}
+
 // Step 3: the database home and instance id of the request go into the
 // variable store, where the database libraries and every later lookup find them.
 int publish_instance(kvg_context* context, const kvg_var* list) {
-    struct required {
-        const char* name;
-        const char* identifier;
-        int number;
-        const char* text;
-    };
     static constexpr required HOME = {"VANTOR_HOME", "KVC-OH", 100, "Vantor Home not initialized."};
     static constexpr required SID = {"VANTOR_SID", "KVC-OSID", 101, "Vantor SID not initialized."};
     const char* home = kvg_first_value(HOME.name, list, context);
-    if (!home || !set_installation_home(context, home)) {
-        kvg_error_page(1, HOME.identifier, HOME.number, HOME.text, context);
-        return HOME.number;
-    }
+    if (!home || !set_installation_home(context, home)) return no_login(context, HOME);
     const char* sid = kvg_first_value(SID.name, list, context);
-    if (!sid) {
-        kvg_error_page(1, SID.identifier, SID.number, SID.text, context);
-        return SID.number;
-    }
+    if (!sid) return no_login(context, SID);
     return kvg_setenv(context, SID.name, sid) == 0 ? 0 : SID.number;
 }
 

@@ -27,7 +27,8 @@ public:
 
     // Added at the end, held twice or not.
     size_t append(const std::string& name) {
-        if (name.empty() || !kve_is_list_item(name.c_str())) file_.fail(0, refusal_);
+        if (name.empty()) file_.fail(0, refusal_);
+        if (!kve_is_list_item(name.c_str())) file_.fail(0, KVI_NO_LIST_ITEM);
         names_.push_back(name);
         return names_.size() - 1;
     }
@@ -166,7 +167,7 @@ void write_lines(kve_parameter_file& file, kvi_request* r) {
 void kvi_scan_export_file(bk_host* host, kvi_request* r) {
     const char* name = r->options->export_file_name;
     // Only a file of the export directory is ever read.
-    if (!kvi_plain_file_name(name)) kvi_fail(host, r->context, 1, 1011);
+    if (!kvi_plain_file_name(name)) kvi_fail(host, r->context, 1, KVI_NOT_A_LISTED_FILE);
     std::string path = std::string(kvi_home(r)) + "/export/" + name;
     if (kvi_scan_file(path.c_str(), r->scan) != 0) kvi_fail(host, r->context, 1, 1011);
 }

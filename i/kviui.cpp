@@ -40,7 +40,8 @@ std::string html(const std::string& text) { return kvg_html_escaped(text.c_str()
 // refused with the field's message.
 void set_file_name(bk_host* host, kvi_request* r, char (&field)[KVI_FILE_SIZE], const char* text, int help,
                    int refusal) {
-    if (std::strlen(text) >= KVI_FILE_SIZE || kve_has_control_character(text)) kvi_fail(host, r->context, help, refusal);
+    if (kve_has_control_character(text)) kvi_fail(host, r->context, 0, KVI_CONTROL_IN_NAME);
+    if (std::strlen(text) >= KVI_FILE_SIZE) kvi_fail(host, r->context, help, refusal);
     std::memcpy(field, text, std::strlen(text) + 1);
 }
 
@@ -48,7 +49,7 @@ void set_file_name(bk_host* host, kvi_request* r, char (&field)[KVI_FILE_SIZE], 
 // directory, and the field holds the absolute path the utility is given.
 void set_written_file(bk_host* host, kvi_request* r, char (&field)[KVI_FILE_SIZE], const char* text, int refusal,
                       int outside) {
-    if (kve_has_control_character(text)) kvi_fail(host, r->context, 0, refusal);
+    if (kve_has_control_character(text)) kvi_fail(host, r->context, 0, KVI_CONTROL_IN_NAME);
     std::string path;
     switch (kve_export_directory_path(kvi_home(r), text, &path)) {
         case KVE_INSIDE: break;
@@ -63,7 +64,7 @@ void set_written_file(bk_host* host, kvi_request* r, char (&field)[KVI_FILE_SIZE
 void set_export_file(bk_host* host, kvi_request* r) {
     const char* name = posted(r, "KVIEXPFILE");
     if (!name) return;
-    if (!kvi_plain_file_name(name)) kvi_fail(host, r->context, 1, 1011);
+    if (!kvi_plain_file_name(name)) kvi_fail(host, r->context, 1, KVI_NOT_A_LISTED_FILE);
     set_file_name(host, r, r->options->export_file_name, name, 1, 1011);
 }
 

@@ -10,25 +10,6 @@
 
 namespace {
 
-bool is_letter_or_digit(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
-
-// The instance id of an address /SID-bin/login, or "" when the address names
-// none: the id is one or more letters and digits.
-std::string sid_from_script_name(const char* script_name) {
-    static const std::string suffix = "-bin";
-    std::string name = script_name ? script_name : "";
-    if (name.empty() || name[0] != '/') return "";
-    size_t end = name.find('/', 1);
-    if (end == std::string::npos) return "";
-    std::string first = name.substr(1, end - 1);
-    if (first.size() <= suffix.size() || first.compare(first.size() - suffix.size(), suffix.size(), suffix) != 0)
-        return "";
-    std::string sid = first.substr(0, first.size() - suffix.size());
-    for (char c : sid)
-        if (!is_letter_or_digit(c)) return "";
-    return sid;
-}
-
 std::string escaped_text(const std::string& value) { return kvg_html_escaped(value.c_str()); }
 std::string escaped_attribute(const std::string& value) { return kvg_attr_escaped(value.c_str()); }
 
@@ -113,7 +94,7 @@ void write_refusal(const char* script_name) {
 
 int main() {
     const char* script_name = bk_store_get("SCRIPT_NAME");
-    std::string sid = sid_from_script_name(script_name);
+    std::string sid = kvg_sid_from_address(script_name);
     if (sid.empty()) {
         write_refusal(script_name);
         return 0;

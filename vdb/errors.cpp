@@ -7,11 +7,6 @@ namespace vdb {
 
 namespace {
 
-struct CodeText {
-    int code;
-    std::string_view text;
-};
-
 constexpr std::array texts{
     CodeText{code::unique_violated, "unique constraint violated"},
     CodeText{code::tablespace_offline, "the tablespace is offline; its data cannot be read or written"},
@@ -65,6 +60,8 @@ constexpr std::array texts{
 Error::Error(int code, std::string message) : code_(code), message_(std::move(message)) {
     if (message_.size() > max_message) message_.resize(max_message);
 }
+
+std::span<const CodeText> all_codes() { return texts; }
 
 std::string_view message_of(int code) {
     for (const auto& entry : texts)

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <exception>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -72,6 +73,13 @@ private:
 
 // The general text of a code, without details ("insufficient privileges").
 std::string_view message_of(int code);
+
+// Every code the engine gives, with its general text, in no particular order.
+struct CodeText {
+    int code;
+    std::string_view text;
+};
+std::span<const CodeText> all_codes();
 
 // Throws the error of code, its general text followed by the detail when one is given.
 [[noreturn]] void fail(int code, std::string_view detail = {});

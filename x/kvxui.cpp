@@ -375,8 +375,9 @@ int kvx_read_size(kvx_state* s, const char* size_variable, const char* unit_vari
     if (!text) return 0;
     int n = lk_text_to_int(text);
     bool initial = std::strcmp(size_variable, INITIAL.size_variable) == 0;
-    // A data file cannot start empty, nor below nothing.
-    if (initial && n <= 0) {
+    // A data file cannot start empty, and no size is below nothing: the
+    // database would take a negative size for a statement it cannot read.
+    if (n < 0 || (initial && n == 0)) {
         kvg_error_message(1, "KVX-SZ", 9025, s->context);
         return -1;
     }

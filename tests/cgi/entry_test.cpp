@@ -110,6 +110,14 @@ TEST(Entry, EveryProgramNeedsTheDatabaseHomeAndInstance) {
         r = run(p, {{"QUERY_STRING", "VANTOR_HOME=" + test_home()}});
         EXPECT_EQ(r.exit_code, 3);
         EXPECT_EQ(r.page, p.startup_head + std::string("<H3>KVC-OSID-101:</H3><P><STRONG>Vantor SID not initialized.</STRONG>\n"));
+
+        // A tool opened without a cookie, from a bookmark: its address names
+        // the instance, whose error help and login page the block leads to.
+        r = run(p, {{"SCRIPT_NAME", std::string("/PROD-bin/") + p.name}});
+        EXPECT_EQ(r.page, p.startup_head + std::string("<H3>KVC-OH-100:</H3><P><STRONG>Vantor Home not initialized.</STRONG>\n"
+                                               "<P><A HREF=\"/PROD/kv/doc/dtug/error.htm#kvc100\">"
+                                               "<IMG SRC=\"/PROD/kv/pics/helptag.gif\"></A>\n"
+                                               "<P><A HREF=\"/PROD-bin/login\">Log in to instance PROD.</A>\n"));
     }
 }
 
@@ -184,6 +192,10 @@ TEST(Entry, EveryAllocationFailureWritesItsBlock) {
                 << "allocation " << n << "\n" << r.page << r.errors;
             ASSERT_EQ(r.page.rfind(p.head, 0), 0u) << "allocation " << n << "\n" << r.page;
             std::vector<std::string> blocks = identifiers(r.page);
+            // A variable that could not be read for want of memory is no
+            // missing one: the failure is the memory's.
+            EXPECT_FALSE(contains(r.page, "KVC-OH") || contains(r.page, "KVC-OSID")) << "allocation " << n << "\n" << r.page;
+            EXPECT_FALSE(contains(r.page, "http:///") || contains(r.page, "://:")) << "allocation " << n << "\n" << r.page;
             seen.insert(seen.end(), blocks.begin(), blocks.end());
             quiet = blocks.empty() ? quiet + 1 : 0;
         }

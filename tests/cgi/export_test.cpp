@@ -339,12 +339,12 @@ TEST_F(Export, RefusalsEndThePageWithTheirBlockAndLeaveNoParameterFile) {
          4066,
          false},
         // A value that would add a line of its own to the parameter file.
-        {{{"KVESUBMIT", "Export"}, {"KVEEXPFILE", "/tmp/x.dmp\nFULL=Y"}}, {}, 4061, false},
+        {{{"KVESUBMIT", "Export"}, {"KVEEXPFILE", "/tmp/x.dmp\nFULL=Y"}}, {}, 4073, false},
         {{{"KVESUBMIT", "Apply Scope"}, {"KVELOGFILE", "on"}, {"KVELOGFILENAME", "/tmp/x.log\rLOG=/etc/passwd"}},
          {},
-         4059,
+         4073,
          false},
-        {{{"KVESUBMIT", "Export"}, {"KVESELECTOPTS", "Tables"}, {"T0", "HR.STAFF\nFULL=Y"}}, {}, 4064, false},
+        {{{"KVESUBMIT", "Export"}, {"KVESELECTOPTS", "Tables"}, {"T0", "HR.STAFF\nFULL=Y"}}, {}, 4072, false},
         // A name longer than its field is refused, never cut to another name.
         {{{"KVESUBMIT", "Export"}, {"KVEEXPFILE", std::string(251, 'x')}}, {}, 4061, false},
     };

@@ -315,6 +315,9 @@ TEST_F(Tablespace, RefusedFormsLeaveTheDatabaseAlone) {
     } rows[] = {
         {add_form("USERS", data_file("r1"), "0", "10", "100"), "KVX-SZ-9025"},
         {add_form("USERS", data_file("r2"), "-5", "10", "100"), "KVX-SZ-9025"},
+        // No size is below nothing: the database cannot read a negative one.
+        {add_form("USERS", data_file("r7"), "100", "-8", "1000"), "KVX-SZ-9025"},
+        {add_form("USERS", data_file("r8"), "100", "8", "-1000"), "KVX-SZ-9025"},
         {add_form("USERS", data_file("r3"), "200", "10", "150"), "KVX-INISZ-9025"},
         {add_form("USERS", data_file("r4"), "100", "50", "120"), "KVX-SUMSZ-9025"},
         // Megabytes count 1024 kilobytes before the checks; an increment of 0 is 1 KB.

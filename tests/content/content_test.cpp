@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "vdb/errors.h"
+
 extern char** environ;
 
 namespace {
@@ -32,10 +34,10 @@ struct Outcome {
     std::string error_output;
 };
 
-// Runs kvdraw with the given arguments, its standard error in a file.
-Outcome run_kvdraw(const std::vector<std::string>& args, const fs::path& scratch) {
-    const fs::path error_file = scratch / "kvdraw.err";
-    std::vector<std::string> words{KV_DRAW};
+// Runs an installation program with the given arguments, its standard error in a file.
+Outcome run_program(const char* program, const std::vector<std::string>& args, const fs::path& scratch) {
+    const fs::path error_file = scratch / "program.err";
+    std::vector<std::string> words{program};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
@@ -46,13 +48,17 @@ Outcome run_kvdraw(const std::vector<std::string>& args, const fs::path& scratch
     pid_t pid = 0;
     const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return {-1, "cannot start " KV_DRAW};
+    if (spawned != 0) return {-1, std::string("cannot start ") + program};
     int status = 0;
     waitpid(pid, &status, 0);
     std::ifstream in(error_file);
     std::stringstream text;
     text << in.rdbuf();
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text.str()};
+}
+
+Outcome run_kvdraw(const std::vector<std::string>& args, const fs::path& scratch) {
+    return run_program(KV_DRAW, args, scratch);
 }
 
 using Image = std::unique_ptr<gdImage, decltype(&gdImageDestroy)>;
@@ -232,6 +238,18 @@ std::map<std::string, int> anchors_of(const std::string& page) {
     return counts;
 }
 
+// The error help as the installation writes it from its template, with the
+// entries of the engine's codes.
+std::string installed_error_help() {
+    const fs::path scratch = fs::temp_directory_path() / ("kv-errdoc-" + std::to_string(getpid()));
+    fs::create_directories(scratch);
+    Outcome written = run_program(KV_ERRDOC, {(fs::path(KV_DOC_DIR) / "error.htm").string(), (scratch / "error.htm").string()}, scratch);
+    EXPECT_EQ(written.exit_code, 0) << written.error_output;
+    std::string page = read_file(scratch / "error.htm");
+    fs::remove_all(scratch);
+    return page;
+}
+
 // The anchor an error block links to: the identifier up to its first "-" in
 // lower case, then the number without its sign.
 std::string help_anchor(const std::string& identifier, int number) {
@@ -259,12 +277,12 @@ TEST(ErrorHelp, HasOneEntryForEveryErrorBlockWithAHelpLink) {
         {"KVLA-LOGIN", -12560}, {"KVLA-LOGIN", -3101}, {"KVLA-LOGIN", -3103},
         // Export.
         {"KVE-FLIST", 1013}, {"KVE-SRVP", 1013}, {"KVE", 1010}, {"KVE", 4055}, {"KVE", 4056}, {"KVE", 4058},
-        {"KVE", 5021}, {"KVE", 5022}, {"KVE", 4070}, {"KVE", 4071},
+        {"KVE", 5021}, {"KVE", 5022}, {"KVE", 4070}, {"KVE", 4071}, {"KVE", 4072}, {"KVE", 4073},
         // The logon of the export and import runs, before anything is written.
         {"KVE-LOGIN", -1017}, {"KVE-LOGIN", -1033}, {"KVE-LOGIN", -1034}, {"KVE-LOGIN", -3101}, {"KVE-LOGIN", -3103},
         {"KVE-LOGIN", -12154}, {"KVE-LOGIN", -12560}, {"KVI-LOGIN", -1017}, {"KVI-LOGIN", -1034}, {"KVI-LOGIN", -12560},
         // Import.
-        {"KVI-FLIST", 1013}, {"KVI", 1010}, {"KVI", 1011}, {"KVI", 5021}, {"KVI", 5022}, {"KVI", 5040}, {"KVI", 5041},
+        {"KVI-FLIST", 1013}, {"KVI", 1010}, {"KVI", 1011}, {"KVI", 5021}, {"KVI", 5022}, {"KVI", 5040}, {"KVI", 5041}, {"KVI", 5044}, {"KVI", 5045}, {"KVI", 5046},
         // Tablespace Manager: its own checks, then the database errors of its statements.
         {"KVX-TSP", 9031}, {"KVX-SZ", 9025}, {"KVX-INISZ", 9025}, {"KVX-SUMSZ", 9025}, {"KVX-DFL", 9030},
         {"KVX-FSP", 1011}, {"KVX-MAXSZ", 9029}, {"KVX-DFLNAM", 1010}, {"KVX-DFLNAM", 1011}, {"KVX-TSTAT", 1031},
@@ -275,13 +293,22 @@ TEST(ErrorHelp, HasOneEntryForEveryErrorBlockWithAHelpLink) {
         // Backup.
         {"KVB-DEVP", 1013},
     };
-    const std::map<std::string, int> anchors = anchors_of(read_file(fs::path(KV_DOC_DIR) / "error.htm"));
+    const std::map<std::string, int> anchors = anchors_of(installed_error_help());
     for (const Block& block : blocks) {
         const std::string anchor = help_anchor(block.identifier, block.number);
         const auto found = anchors.find(anchor);
         EXPECT_TRUE(found != anchors.end()) << block.identifier << "-" << std::abs(block.number) << ": no anchor " << anchor;
     }
     for (const auto& [anchor, count] : anchors) EXPECT_EQ(count, 1) << "anchor " << anchor << " is not unique";
+}
+
+// Any engine code can reach any tool's error block: each has its entry under
+// every tool's prefix.
+TEST(ErrorHelp, EveryCodeOfTheEngineHasAnEntryForEveryTool) {
+    const std::map<std::string, int> anchors = anchors_of(installed_error_help());
+    for (const vdb::CodeText& entry : vdb::all_codes())
+        for (const char* prefix : {"kvla", "kve", "kvi", "kvx", "kvb", "kvd", "kvu", "kvs"})
+            EXPECT_EQ(anchors.count(prefix + std::to_string(-entry.code)), 1u) << prefix << -entry.code;
 }
 
 // Broken links in the help would leave a DBA stranded: every page the tool bar
