@@ -125,6 +125,10 @@ struct kvi_list_range {
 // A page of the table or user list; returns the entries it shows.
 kvi_list_range kvi_table_list_block(kvi_request* request, const kvi_list_step& step);
 kvi_list_range kvi_user_list_block(kvi_request* request, const kvi_list_step& step);
+// The target user of entry i of a list ("DT" or "DU"): a choice posted on
+// this page that differs from the default, else one carried from an earlier
+// page as "HDT" or "HDU", else the default.
+std::string kvi_target_user(kvi_request* request, const char* chosen, size_t i, const std::string& fallback);
 // The value of entry i's box of a list ("T" or "U"): checked on the page just
 // posted, or carried from an earlier page as "HT" or "HU"; none when it is
 // not chosen.

@@ -65,8 +65,9 @@ constexpr checked_list TABLE_LIST{"T", "DT", true, 4064}, USER_LIST{"U", "DU", f
 constexpr int ONE_TARGET_PER_USER = 5030;
 
 // One box chosen for the run: its source user, its table (none in a user
-// list) and the user it goes to. A chosen box posted without its target
-// user goes to the default target: the table's owner, or the user itself.
+// list) and the user it goes to, chosen on this page or an earlier one. A
+// box without a target user goes to the default target: the table's owner,
+// or the user itself.
 struct chosen_entry {
     std::string source;
     std::string table;
@@ -78,8 +79,7 @@ std::vector<chosen_entry> chosen_entries(kvi_request* r, const checked_list& lis
     for (size_t i = 0; i < sources.size(); ++i) {
         const char* value = kvi_chosen_box(r, list.box, i);
         if (!value) continue;
-        const char* chosen = kvi_posted_indexed(r, list.target, i);
-        out.push_back({sources[i], list.names_tables ? value : "", chosen && *chosen ? chosen : sources[i]});
+        out.push_back({sources[i], list.names_tables ? value : "", kvi_target_user(r, list.target, i, sources[i])});
     }
     return out;
 }

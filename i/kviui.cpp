@@ -162,17 +162,6 @@ void carry_text(kvi_request* r, const char* field) { kve_carry_text(r->context, 
 
 void carry_count(kvi_request* r, const char* field) { kve_carry_count(r->context, r->variables, field); }
 
-// The target user a list shows for entry i: a choice posted on this page
-// that differs from the default, else one carried from an earlier page, else
-// the default. After the reset button always the default.
-std::string target_user(kvi_request* r, const char* chosen, const char* carried, size_t i, const std::string& fallback,
-                        bool reset) {
-    if (reset) return fallback;
-    const char* value = kvi_posted_indexed(r, chosen, i);
-    if (value && fallback != value) return value;
-    value = kvi_posted_indexed(r, carried, i);
-    return value ? value : fallback;
-}
 
 // The database's users other than the shown one, as further choices.
 void target_choices(kvi_request* r, const std::string& shown) {
@@ -319,6 +308,13 @@ const char* kvi_posted_indexed(kvi_request* r, const char* prefix, size_t i) {
     return posted(r, name);
 }
 
+std::string kvi_target_user(kvi_request* r, const char* chosen, size_t i, const std::string& fallback) {
+    const char* value = kvi_posted_indexed(r, chosen, i);
+    if (value && *value && fallback != value) return value;
+    value = kvi_posted_indexed(r, (std::string("H") + chosen).c_str(), i);
+    return value && *value ? value : fallback;
+}
+
 const char* kvi_chosen_box(kvi_request* r, const char* box, size_t i) {
     if (const char* value = kvi_posted_indexed(r, box, i)) return value;
     return kvi_posted_indexed(r, (std::string("H") + box).c_str(), i);
@@ -463,7 +459,7 @@ kvi_list_range kvi_table_list_block(kvi_request* r, const kvi_list_step& step) {
     bk_out("%s:<br>\n", message(r, TABLES));
     bk_out("<p><p><p>\n");
     for (size_t i = start; i < end; ++i) {
-        std::string target = target_user(r, "DT", "HDT", i, scan->owners[i], step.reset_targets);
+        std::string target = step.reset_targets ? scan->owners[i] : kvi_target_user(r, "DT", i, scan->owners[i]);
         list_box(r, "T", i, scan->tables[i]);
         bk_out("<select name=\"%s%zu\"><option value=\"%s\" selected>%s\n", "DT", i, attr(target).c_str(),
                html(target).c_str());
@@ -481,7 +477,7 @@ kvi_list_range kvi_user_list_block(kvi_request* r, const kvi_list_step& step) {
     bk_out("%s:<br>\n", message(r, USERS));
     bk_out("<p><p><p>\n");
     for (size_t i = start; i < end; ++i) {
-        std::string target = target_user(r, "DU", "HDU", i, scan->users[i], step.reset_targets);
+        std::string target = step.reset_targets ? scan->users[i] : kvi_target_user(r, "DU", i, scan->users[i]);
         list_box(r, "U", i, scan->users[i]);
         bk_out("<select name=\"%s%zu\"><option value=\"%s\" selected>%s\n", "DU", i, attr(target).c_str(),
                html(target).c_str());

@@ -8,13 +8,11 @@ import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
 import { test } from 'node:test';
-import { getRaw, home, loggedIn, outputDir, serveAndBrowse } from './harness.mjs';
+import { getRaw, home, loggedIn, outputDir, serveAndBrowse, sql } from './harness.mjs';
 
 const web = serveAndBrowse();
 
-const vdbadm = (...args) => execFileSync(path.join(home, 'bin', 'vdbadm'), ['--home', home, ...args], { encoding: 'utf8' });
-const usersStatus = () => vdbadm('sql', 'PROD', 'SYSTEM/demo',
-  "select status from sys.dba_tablespaces where tablespace_name='USERS'").trim();
+const usersStatus = () => sql("select status from sys.dba_tablespaces where tablespace_name='USERS'").trim();
 
 // A site of the stranger's on another port of the same host: the browser
 // counts it as the same site, so a SameSite cookie goes with its requests.
@@ -112,21 +110,30 @@ test('TRACE is not answered', async () => {
   assert.doesNotMatch(raw, /KVCOOKIE/);
 });
 
-test('a text browser logs in through the form and reaches a tool', () => {
+test('a text browser logs in through the form, reads the instance\'s state and every tool, and reaches a tool', () => {
   const dir = fs.mkdtempSync(path.join(outputDir, 'lynx-'));
-  const saved = path.join(dir, 'kvx.txt');
+  const saved = (name) => path.join(dir, name);
   const tool = `${web.server.base}/PROD-bin/kvx`;
   const type = (text) => [...text].map((c) => `key ${c}`);
+  const save = (file) => ['key p', 'key ^J', 'key ^U', ...type(saved(file)), 'key ^J'];
   // The login form's fields in order: home (filled in), user, password and
-  // the button; then the tool's address, and its page saved to a file.
+  // the button. On the launcher's page the second link is the tool map,
+  // which lynx lists by its areas' texts. Then a tool's page by its address.
   const keys = ['key Down Arrow', ...type('SYSTEM'), 'key Down Arrow', ...type('demo'), 'key Down Arrow', 'key ^J',
-    'key g', ...type(tool), 'key ^J', 'key p', 'key ^J', 'key ^U', ...type(saved), 'key ^J', 'key q', 'key y'];
+    ...save('launcher.txt'), 'key Down Arrow', 'key ^J', ...save('map.txt'),
+    'key g', ...type(tool), 'key ^J', ...save('kvx.txt'), 'key q', 'key y'];
   const script = path.join(dir, 'keys');
   fs.writeFileSync(script, `${keys.join('\n')}\n`);
   execFileSync('lynx', ['-accept_all_cookies', `-cmd_script=${script}`, `${web.server.base}/PROD-bin/login`],
     { env: { ...process.env, TERM: 'vt100', HOME: dir }, stdio: 'ignore', timeout: 30_000 });
-  const page = fs.readFileSync(saved, 'utf8');
-  assert.match(page, /User: SYSTEM/);
+  const launcher = fs.readFileSync(saved('launcher.txt'), 'utf8');
+  assert.match(launcher, /Instance up/);
+  assert.match(launcher, /User: SYSTEM/);
+  const map = fs.readFileSync(saved('map.txt'), 'utf8');
+  for (const name of ['Database Control', 'Security Manager', 'Export and Import', 'Session Manager',
+    'Tablespace Manager', 'Backup']) assert.match(map, new RegExp(`\\d\\. ${name}\\n`), map);
+  const page = fs.readFileSync(saved('kvx.txt'), 'utf8');
   assert.match(page, /Tablespace: SYSTEM\s+Status: ONLINE/);
+  assert.match(page, /Free 5\d+, Used \d+/, 'the chart as its figures');
   assert.doesNotMatch(page, /KVC-|KVLA-/);
 });

@@ -186,8 +186,21 @@ export async function loggedIn(session) {
   await page.goto(`${session.server.base}/PROD-bin/login`);
   await page.fill('#user', 'SYSTEM');
   await page.fill('#password', 'demo');
-  await Promise.all([page.waitForNavigation({ waitUntil: 'load' }), page.click('button[type=submit]')]);
+  // The login form's own button: with a login already in the cookie, the
+  // page offers a logout button too.
+  await Promise.all([page.waitForNavigation({ waitUntil: 'load' }), page.getByRole('button', { name: 'Log in' }).click()]);
   return page;
+}
+
+// A statement against the home's PROD instance through vdbadm, run as the
+// user the programs run as, so that the instance's files stay theirs.
+export function sql(statement) {
+  const vdbadm = path.join(home, 'bin', 'vdbadm');
+  const args = ['--home', home, 'sql', 'PROD', 'system/demo', statement];
+  const asWebUser = process.getuid() === 0;
+  return execFileSync(asWebUser ? 'setpriv' : vdbadm,
+    asWebUser ? ['--reuid=nobody', '--regid=nogroup', '--clear-groups', vdbadm, ...args] : args,
+    { encoding: 'utf8' });
 }
 
 // Presses a submit button of the tool's form and waits for the next page.

@@ -3,7 +3,7 @@ import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import path from 'node:path';
 import { test } from 'node:test';
-import { home, outputDir, serveAndBrowse } from './harness.mjs';
+import { home, loggedIn, outputDir, serveAndBrowse } from './harness.mjs';
 
 const web = serveAndBrowse();
 
@@ -30,7 +30,7 @@ test('a DBA logs in through the form and follows the tool bar to the backup tool
   await page.fill('#password', 'demo');
   const [request] = await Promise.all([
     page.waitForRequest((r) => r.method() === 'POST'),
-    page.click('button[type=submit]'),
+    page.getByRole('button', { name: 'Log in' }).click(),
   ]);
   const response = await request.response();
   assert.equal(new URL(request.url()).pathname, '/PROD-bin/kvla');
@@ -91,5 +91,20 @@ test('a home holding markup comes back as the same text, never as markup', async
   assert.equal(await page.inputValue('input[name=VANTOR_HOME]'), markedHome);
   assert.equal(await page.locator('script').count(), 0);
   assert.notEqual(await page.title(), 'owned');
+  await page.close();
+});
+
+test('a user logs out from the login page, and the tools ask for a login again', async () => {
+  const page = await loggedIn(web);
+  await page.goto(`${web.server.base}/PROD-bin/login`);
+  assert.equal(await page.textContent('#logged-in'), 'SYSTEM');
+  await page.screenshot({ path: path.join(outputDir, 'login-logout.png'), fullPage: true });
+  await Promise.all([page.waitForURL(`${web.server.base}/PROD-bin/login`), page.click('text=Log out')]);
+  assert.equal(await page.locator('#logged-in').count(), 0);
+  assert.equal((await web.browser.cookies()).filter((c) => c.name === 'KVCOOKIE').length, 0);
+  // Without the login a tool's page leads back to the login page.
+  await page.goto(`${web.server.base}/PROD-bin/kvx`);
+  assert.match(await page.textContent('body'), /KVC-OH-100/);
+  await Promise.all([page.waitForURL(`${web.server.base}/PROD-bin/login`), page.click('text=Log in to instance PROD.')]);
   await page.close();
 });

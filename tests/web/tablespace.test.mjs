@@ -4,7 +4,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
 import { test } from 'node:test';
-import { home, loggedIn, outputDir, serveAndBrowse } from './harness.mjs';
+import { home, loggedIn, outputDir, serveAndBrowse, sql } from './harness.mjs';
 
 const web = serveAndBrowse();
 
@@ -37,4 +37,37 @@ test('the usage page shows its chart, and an added data file grows the total', a
   assert.ok(await page.locator('img[src*="/PROD-bin/kvx/kvx"]').evaluate((img) => img.naturalWidth === 110));
   await page.screenshot({ path: path.join(outputDir, 'tablespace-added.png'), fullPage: true });
   await page.close();
+});
+
+test('the switch beside the status switches the tablespace it stands beside', async () => {
+  const page = await loggedIn(web);
+  await page.goto(`${web.server.base}/PROD-bin/kvx`);
+  await page.selectOption('select[name=KVXTBLSPNAME]', { label: 'USERS' });
+  await Promise.all([page.waitForNavigation(), page.click('input[value="Show Tablespace"]')]);
+  // The selector is turned to another tablespace, but not shown.
+  await page.selectOption('select[name=KVXTBLSPNAME]', { label: 'TOOLS' });
+  await Promise.all([page.waitForNavigation(), page.click('input[value="Switch Online or Offline"]')]);
+  assert.match(await page.textContent('body'), /Tablespace:\s*USERS\s*Status:\s*OFFLINE/);
+  assert.equal(sql("select status from sys.dba_tablespaces where tablespace_name='TOOLS'"), 'ONLINE\n');
+  await Promise.all([page.waitForNavigation(), page.click('input[value="Switch Online or Offline"]')]);
+  assert.match(await page.textContent('body'), /Tablespace:\s*USERS\s*Status:\s*ONLINE/);
+  await page.close();
+});
+
+test('a name outside ASCII reads as it was written', async () => {
+  const file = path.join(home, 'dbs', 'web_aerger01.dbf');
+  sql(`create tablespace "Ärger" datafile '${file}' size 1M`);
+  try {
+    const page = await loggedIn(web);
+    const response = await page.goto(`${web.server.base}/PROD-bin/kvx`);
+    assert.equal(response.headers()['content-type'], 'text/html; charset=utf-8');
+    await page.selectOption('select[name=KVXTBLSPNAME]', { label: '"Ärger"' });
+    await Promise.all([page.waitForNavigation(), page.click('input[value="Show Tablespace"]')]);
+    assert.equal(await page.evaluate(() => document.characterSet), 'UTF-8');
+    assert.match(await page.textContent('body'), /Tablespace:\s*Ärger\s*Status:\s*ONLINE/);
+    await page.screenshot({ path: path.join(outputDir, 'tablespace-aerger.png'), fullPage: true });
+    await page.close();
+  } finally {
+    sql('drop tablespace "Ärger" including contents and datafiles');
+  }
 });
