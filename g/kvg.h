@@ -81,6 +81,10 @@ int kvg_get_values(const char* name, const kvg_var* list, const char** out, int 
                    kvg_context* context);
 // The first value of name, or none: what every caller takes.
 const char* kvg_first_value(const char* name, const kvg_var* list, kvg_context* context);
+// The hidden page counter a form page passes on: the one the request carried,
+// plus one. It stops at the largest value rather than wrap, and never comes
+// back to 0 from another value: 0 is what a first request carries.
+int32_t kvg_next_counter(int32_t counter);
 
 // The whole value of a variable (store first, then the process environment)
 // in a heap block, or none when it is not set.

@@ -239,6 +239,11 @@ const char* kvg_first_value(const char* name, const kvg_var* list, kvg_context* 
     return kvg_get_values(name, list, &value, 1, context) > 0 ? value : nullptr;
 }
 
+int32_t kvg_next_counter(int32_t counter) {
+    if (counter < INT32_MAX) ++counter;
+    return counter == 0 ? 1 : counter;
+}
+
 char* kvg_getenv(kvg_context* context, const char* name) {
     const char* value = bk_store_get(name);
     return value ? kvg_strdup(context, value, MODULE, __LINE__) : nullptr;
