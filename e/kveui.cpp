@@ -471,11 +471,8 @@ void kve_first_page_defaults(kve_request* r) {
 }
 
 void kve_next_counter(kve_request* r) {
-    // Only zero against non-zero matters: the next page's counter must never
-    // wrap around to a first request.
     int32_t& counter = r->options->page_counter;
-    if (counter < INT32_MAX) ++counter;
-    if (counter == 0) counter = 1;
+    counter = kvg_next_counter(counter);
     bk_out("<input type=hidden name=\"KVEINSTANCE\" value=\"%d\">\n", counter);
 }
 

@@ -98,6 +98,11 @@ const char* kvg_form_value(const char* name, const kvg_var* list, kvg_context* c
 // run without a request context.
 std::string kvg_cookie_value(const char* header, const char* name);
 
+// The hidden page counter a form page passes on: the one the request carried,
+// plus one. It stops at the largest value rather than wrap, and never comes
+// back to 0 from another value: 0 is what a first request carries.
+int32_t kvg_next_counter(int32_t counter);
+
 // The whole value of a variable (store first, then the process environment)
 // in a heap block, or none when it is not set. A value that is set but finds
 // no block gets the block "KVC-ENV-1013" and counts as lost: see

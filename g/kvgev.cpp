@@ -340,6 +340,11 @@ const char* kvg_form_value(const char* name, const kvg_var* list, kvg_context* c
     return nullptr;
 }
 
+int32_t kvg_next_counter(int32_t counter) {
+    if (counter < INT32_MAX) ++counter;
+    return counter == 0 ? 1 : counter;
+}
+
 char* kvg_getenv(kvg_context* context, const char* name) {
     const char* value = bk_store_get(name);
     if (!value) return nullptr;

@@ -27,6 +27,11 @@ public:
         return static_cast<unsigned char>(buffer_[at_++]);
     }
 
+    int peek() {
+        if (at_ == end_ && !refill()) return EOF;
+        return static_cast<unsigned char>(buffer_[at_]);
+    }
+
     // Moves to the next byte that is one of the two given (or to the end).
     // Where each of them stands next in the buffer is kept, so a byte that
     // comes often costs no second search for the other.
@@ -51,11 +56,15 @@ public:
     }
 
     // A name: everything up to a line end, a carriage return, a quotation mark
-    // or the end of the file. The byte that ends it is consumed.
+    // or the end of the file. The byte that ends it is consumed, and so is the
+    // line feed after a carriage return: a file with CR LF line ends must read
+    // as the same file with LF ones, where the line end after a CONNECT name
+    // is consumed and the CONNECT line after it is therefore no marker.
     std::string name() {
         std::string text;
         int c;
         while ((c = next()) != EOF && c != '\n' && c != '\r' && c != '"') text.push_back(static_cast<char>(c));
+        if (c == '\r' && peek() == '\n') next();
         return text;
     }
 

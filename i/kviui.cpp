@@ -523,11 +523,8 @@ void kvi_first_page_defaults(kvi_request* r) {
 }
 
 void kvi_next_counter(kvi_request* r) {
-    // Only zero against non-zero matters: the next page's counter must never
-    // wrap around to a first request.
     int32_t& counter = r->options->page_counter;
-    if (counter < INT32_MAX) ++counter;
-    if (counter == 0) counter = 1;
+    counter = kvg_next_counter(counter);
     bk_out("<input type=hidden name=\"KVIINSTANCE\" value=\"%d\">\n", counter);
 }
 

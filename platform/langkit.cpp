@@ -24,10 +24,12 @@ struct language_entry {
     const char* code;
 };
 
+constexpr const char* AMERICAN_CODE = "us";
+
 // The languages whose catalogue file names this installation knows.
 constexpr language_entry LANGUAGES[] = {
-    {"AMERICAN", "us"}, {"ENGLISH", "gb"}, {"GERMAN", "d"},  {"FRENCH", "f"},
-    {"SPANISH", "e"},   {"ITALIAN", "i"},  {"DUTCH", "nl"},  {"SWEDISH", "s"},
+    {"AMERICAN", AMERICAN_CODE}, {"ENGLISH", "gb"}, {"GERMAN", "d"},   {"FRENCH", "f"},
+    {"SPANISH", "e"},            {"ITALIAN", "i"},  {"DUTCH", "nl"},   {"SWEDISH", "s"},
 };
 
 struct charset_entry {
@@ -272,10 +274,20 @@ static lk_catalog* open_path(const std::string& path, lk_charset charset) {
     return lk_catalog_parse(text.data(), text.size(), charset);
 }
 
+static bool file_missing(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) != 0 && errno == ENOENT;
+}
+
 lk_catalog* lk_catalog_open(const char* home, const char* product, const char* facility,
                             const lk_lang* lang) {
-    std::string path = std::string(home) + "/" + product + "/mesg/" + facility + lang->catalogue_code + ".msg";
+    const std::string directory = std::string(home) + "/" + product + "/mesg/" + facility;
+    const std::string path = directory + lang->catalogue_code + ".msg";
     lk_catalog* catalog = open_path(path, lang->charset);
+    // Only the American catalogue comes with every installation: a language
+    // that has none of its own reads it, in the request's character set. One
+    // that is there but cannot be read is reported, not passed over.
+    if (!catalog && file_missing(path)) catalog = open_path(directory + AMERICAN_CODE + ".msg", lang->charset);
     if (catalog) {
         catalog->product = product;
         catalog->facility = facility;

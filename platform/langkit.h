@@ -56,7 +56,8 @@ size_t lk_name_copy(lk_charset charset, const char* name, char* out, size_t size
 struct lk_catalog;
 
 // Opens HOME/<product>/mesg/<facility><code>.msg, with the texts converted to
-// the language's character set. None when the file cannot be read.
+// the language's character set; the American catalogue (code "us") when the
+// language has no file of its own. None when the file cannot be read.
 lk_catalog* lk_catalog_open(const char* home, const char* product, const char* facility,
                             const lk_lang* lang);
 // Opens a catalogue file by path, texts kept as stored (UTF-8).

@@ -336,7 +336,10 @@ public:
             return false;
         }
         ++number_;
-        if (n > 0 && line_[n - 1] == '\n') --n;
+        // A carriage return before the line feed belongs to the line end: a
+        // copy with CR LF line ends reads as the file. Data bytes never hold
+        // one, dbdump escapes them.
+        if (n > 0 && line_[n - 1] == '\n' && --n > 0 && line_[n - 1] == '\r') --n;
         text = std::string_view(line_, static_cast<size_t>(n));
         return true;
     }

@@ -86,10 +86,18 @@ point slice_end(double a) {
             static_cast<int>(std::sin(radians(360 - a)) * r + CENTRE)};
 }
 
-// A point inside the slice from which its fill spreads.
-point fill_seed(double a) {
-    if (a > 90) return {CENTRE, CENTRE - SEED_DISTANCE};
-    return {CENTRE + SEED_DISTANCE, static_cast<int>(CENTRE - std::tan(radians(a / 2)) * SEED_DISTANCE)};
+// A point inside the slice from which its fill spreads: the point above the
+// centre for a slice wider than a quarter, else one on the slice's bisector.
+// Just above a quarter the slice's own radius runs through the point above
+// the centre, and a fill begun on the outline paints nothing; the fill then
+// begins on the bisector, as far out, which lies well inside such a slice.
+point fill_seed(gdImagePtr pie, double a, int outline) {
+    if (a <= 90)
+        return {CENTRE + SEED_DISTANCE, static_cast<int>(CENTRE - std::tan(radians(a / 2)) * SEED_DISTANCE)};
+    point above = {CENTRE, CENTRE - SEED_DISTANCE};
+    if (gdImageGetPixel(pie, above.x, above.y) != outline) return above;
+    return {static_cast<int>(CENTRE + std::cos(radians(a / 2)) * SEED_DISTANCE),
+            static_cast<int>(CENTRE - std::sin(radians(a / 2)) * SEED_DISTANCE)};
 }
 
 void draw_radii(gdImagePtr pie, point end, int colour) {
@@ -111,7 +119,7 @@ gdImagePtr draw_pie(double a, int lead) {
     draw_radii(pie, end, yellow);
     // gd counts its angles clockwise.
     gdImageArc(pie, CENTRE, CENTRE, DIAMETER, DIAMETER, static_cast<int>(360 - a) - lead, 360, yellow);
-    point seed = fill_seed(a);
+    point seed = fill_seed(pie, a, yellow);
     gdImageFillToBorder(pie, seed.x, seed.y, yellow, yellow);
     if (a > 0 && a <= 90) draw_radii(pie, end, yellow);
     else if (a > 270 && a <= 360) draw_radii(pie, end, blue);

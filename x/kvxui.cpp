@@ -309,7 +309,7 @@ void write_trailer(kvx_state* s, const form_actions& actions) {
             bk_out("<P><INPUT type=hidden name=\"KVXTBLSPNAME\" value=\"%s\">\n",
                    attr(kvx_name_text(s->tablespace->name).c_str()).c_str());
     }
-    ++s->page->step;
+    s->page->step = kvg_next_counter(s->page->step);
     bk_out("<P><INPUT type=hidden name=\"KVXPDINSTANCE\" value=\"%d\">\n", s->page->step);
     bk_out("</FORM>\n");
 }

@@ -338,19 +338,24 @@ TEST_F(Fault, FullDiskEndsTheRunWithoutAHalfWrittenFile) {
     }
 }
 
+// In American, and in a language that would read the American catalogue for
+// want of its own.
 TEST_F(Fault, MissingCatalogueEndsEveryProgramBeforeItActs) {
     import_home home;
     home.remove("kv/mesg");
     fs::create_directories(home.path() + "/kv/mesg");
-    for (acting_request& a : acting_requests(home.path(), "x.dmp")) {
-        SCOPED_TRACE(a.request.program);
-        cgi_result result = run_request(a.request);
-        EXPECT_EQ(page_defect(a.request, result), "");
-        EXPECT_EQ(result.exit_code, 3);
-        EXPECT_TRUE(contains(result.page, "\n\n<H3>KVC-MHD-1026:</H3>")) << tail(result.page);
-        EXPECT_FALSE(contains(result.page, "Set-Cookie"));
-        EXPECT_FALSE(a.acted());
-        a.undo();
+    for (const char* language : {"AMERICAN_AMERICA.UTF8", "GERMAN_GERMANY.UTF8"}) {
+        for (acting_request& a : acting_requests(home.path(), "x.dmp")) {
+            SCOPED_TRACE(std::string(a.request.program) + " in " + language);
+            a.request.server["NLS_LANG"] = language;
+            cgi_result result = run_request(a.request);
+            EXPECT_EQ(page_defect(a.request, result), "");
+            EXPECT_EQ(result.exit_code, 3);
+            EXPECT_TRUE(contains(result.page, "\n\n<H3>KVC-MHD-1026:</H3>")) << tail(result.page);
+            EXPECT_FALSE(contains(result.page, "Set-Cookie"));
+            EXPECT_FALSE(a.acted());
+            a.undo();
+        }
     }
     EXPECT_EQ(directory_entries(home.path() + "/export"), std::vector<std::string>{"expdat.dmp"});
 }

@@ -24,6 +24,8 @@ struct plain_scan {
         std::string out;
         int c;
         while ((c = next()) != -1 && c != '\n' && c != '\r' && c != '"') out += static_cast<char>(c);
+        // A carriage return and line feed end a name as one line end.
+        if (c == '\r' && at < text.size() && text[at] == '\n') ++at;
         return out;
     }
 };

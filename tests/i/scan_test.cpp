@@ -26,6 +26,15 @@ kvi_scan_result scan_text(const std::string& text, int expected_result = 0) {
     return result;
 }
 
+std::string with_crlf_line_ends(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') out += '\r';
+        out += c;
+    }
+    return out;
+}
+
 }  // namespace
 
 TEST(Scan, CraftedFiles) {
@@ -59,16 +68,29 @@ TEST(Scan, CraftedFiles) {
          "CREATE TABLE \"U\"\n",
          {"U", "T", "T"}, {"A", "B", "A"}, {"B", "A", "SYSTEM"}},
         {"a name ends at a quote, a line end or a carriage return; binary bytes pass",
-         "H\r\nDSYSTEM\r\n-- x\n\x01\xff" + NUL + "CREATE TABLE \"T1\r\nCONNECT Z\r\nCREATE TABLE \"T2" + NUL,
+         "H\nDSYSTEM\n-- x\n\x01\xff" + NUL + "CREATE TABLE \"T1\rX\nCONNECT Z\nCREATE TABLE \"T2" + NUL,
          {"T2" + NUL, "T1"}, {"Z", "SYSTEM"}, {"Z", "SYSTEM"}},
+        {"a carriage return and line feed that end a name are consumed with it",
+         "H\r\nDSYSTEM\r\n-- x\r\nCREATE TABLE \"T1\r\nCONNECT Z\r\nCREATE TABLE \"T2\"\r\n",
+         {"T2", "T1"}, {"SYSTEM", "SYSTEM"}, {"SYSTEM"}},
+        {"a carriage return on its own is data: it ends a name, but no line",
+         "H\nDSYSTEM\r\r\n-- x\nCONNECT A\r\r\nCONNECT B\nCREATE TABLE \"T1\"\n\rCONNECT C\nCREATE TABLE \"T2\"\n",
+         {"T2", "T1"}, {"B", "B"}, {"B", "A", "SYSTEM\r"}},
         {"no table at all", "H\nDSYSTEM\n", {}, {}, {"SYSTEM"}},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.what);
-        kvi_scan_result result = scan_text(r.file);
-        EXPECT_EQ(result.tables, r.tables);
-        EXPECT_EQ(result.owners, r.owners);
-        EXPECT_EQ(result.users, r.users);
+        std::vector<std::string> files = {r.file};
+        // A file copied from a system that ends its lines with a carriage
+        // return and a line feed reads as the same file.
+        if (r.file.find('\r') == std::string::npos) files.push_back(with_crlf_line_ends(r.file));
+        for (const std::string& file : files) {
+            SCOPED_TRACE(&file == &files[0] ? "as written" : "with carriage returns");
+            kvi_scan_result result = scan_text(file);
+            EXPECT_EQ(result.tables, r.tables);
+            EXPECT_EQ(result.owners, r.owners);
+            EXPECT_EQ(result.users, r.users);
+        }
     }
 }
 
@@ -92,10 +114,13 @@ TEST(Scan, MarkersAcrossReadSeams) {
     file += "\nCONNECT ALICE\n";  // the CONNECT marker across the second
     pad_to(3 * SEAM - 15);
     file += "CREATE TABLE \"" + std::string(40, 'N') + "\"";  // the name across the third
+    pad_to(4 * SEAM - 15);
+    file += "\nCONNECT CAROL\r";  // the line end after a name across the fourth
+    file += "\nCONNECT DAVE\nCREATE TABLE \"T2\"";
     kvi_scan_result result = scan_text(file);
-    EXPECT_EQ(result.tables, (names{std::string(40, 'N'), "T1"}));
-    EXPECT_EQ(result.owners, (names{"ALICE", "SYSTEM"}));
-    EXPECT_EQ(result.users, (names{"ALICE", "SYSTEM"}));
+    EXPECT_EQ(result.tables, (names{"T2", std::string(40, 'N'), "T1"}));
+    EXPECT_EQ(result.owners, (names{"CAROL", "ALICE", "SYSTEM"}));
+    EXPECT_EQ(result.users, (names{"CAROL", "ALICE", "SYSTEM"}));
 }
 
 TEST(Scan, FilesShorterThanTwoLinesOrMissingAreRefused) {

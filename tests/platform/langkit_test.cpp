@@ -1,6 +1,11 @@
 #include <climits>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <string>
+
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -153,4 +158,44 @@ TEST(Catalogue, InstallationCatalogueOpensByProductAndFacility) {
     ASSERT_NE(catalog, nullptr);
     EXPECT_STREQ(lk_catalog_find(catalog, 4026), "None");
     lk_catalog_close(catalog);
+}
+
+// A language without a catalogue of its own reads the American one, in the
+// character set the request asked for; one whose catalogue is there but
+// damaged is not hidden behind it.
+TEST(Catalogue, LanguageWithoutItsOwnCatalogueReadsTheAmericanOne) {
+    namespace fs = std::filesystem;
+    const std::string american = "1 caf\xC3\xA9\n", german = "1 Kaffee\n";
+    struct row {
+        const char* nls_lang;
+        std::map<std::string, std::string> files;  // kvs<code>.msg and its text
+        const char* text;                          // of message 1, none when the open fails
+    } rows[] = {
+        {"GERMAN_GERMANY.UTF8", {{"us", american}}, "caf\xC3\xA9"},
+        {"GERMAN_GERMANY.WE8ISO8859P1", {{"us", american}}, "caf\xE9"},
+        {"FRENCH_FRANCE.UTF8", {{"us", american}, {"d", german}}, "caf\xC3\xA9"},
+        {"GERMAN_GERMANY.UTF8", {{"us", american}, {"d", german}}, "Kaffee"},
+        {"GERMAN_GERMANY.UTF8", {{"us", american}, {"d", "1Kaffee\n"}}, nullptr},
+        {"GERMAN_GERMANY.UTF8", {}, nullptr},
+        {"AMERICAN_AMERICA.UTF8", {{"d", german}}, nullptr},
+    };
+    const fs::path home = fs::path(testing::TempDir()) / ("catalogues" + std::to_string(getpid()));
+    for (const row& r : rows) {
+        SCOPED_TRACE(std::string(r.nls_lang) + " with " + std::to_string(r.files.size()) + " files");
+        fs::remove_all(home);
+        fs::create_directories(home / "kv" / "mesg");
+        for (const auto& [code, text] : r.files) std::ofstream(home / "kv" / "mesg" / ("kvs" + code + ".msg")) << text;
+        lk_lang lang;
+        ASSERT_EQ(lk_lang_load(r.nls_lang, &lang), 0);
+        lk_catalog* catalog = lk_catalog_open(home.c_str(), "kv", "kvs", &lang);
+        if (!r.text) {
+            EXPECT_EQ(catalog, nullptr);
+            continue;
+        }
+        ASSERT_NE(catalog, nullptr);
+        EXPECT_STREQ(lk_catalog_find(catalog, 1), r.text);
+        EXPECT_STREQ(lk_catalog_text(catalog, 2), "Message 2 not found; product=kv; facility=kvs");
+        lk_catalog_close(catalog);
+    }
+    fs::remove_all(home);
 }

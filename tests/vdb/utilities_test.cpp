@@ -163,8 +163,10 @@ TEST_F(UtilityTest, ImportHonoursUsersTablesRowsIgnoreAndIndexFile) {
     EXPECT_EQ(rows("C1.ORDERS").size(), 3u);
 }
 
+// A dump read back as dbdump wrote it, and once more as a copy of it with
+// CR LF line ends (from a system that writes them) reads.
 TEST_F(UtilityTest, HostileDataRoundTripsByteForByte) {
-    run({"CREATE USER SALES IDENTIFIED BY demo", "CREATE USER COPY IDENTIFIED BY demo",
+    run({"CREATE USER SALES IDENTIFIED BY demo", "CREATE USER COPY IDENTIFIED BY demo", "CREATE USER CRLF IDENTIFIED BY demo",
          "CREATE TABLE SALES.HOSTILE (ID NUMBER, T VARCHAR2(4000), B BLOB, R NUMBER)"});
     const std::string texts[] = {
         "he said \"hi\"", "back\\slash \\x41 \\", "line\nbreak\r\n", "\nCONNECT EVIL\n", "CONNECT BYPASS",
@@ -182,27 +184,35 @@ TEST_F(UtilityTest, HostileDataRoundTripsByteForByte) {
         s->commit();
     }
     ASSERT_EQ(dump({"TABLES=(", "SALES.HOSTILE)"}).status, 0);
-    EXPECT_EQ(scan_export(dump_file()), (std::vector<std::pair<std::string, std::string>>{{"SALES", "HOSTILE"}}));
-    Outcome r = load({"FROMUSER=(", "SALES)", "TOUSER=(", "COPY)"});
-    ASSERT_EQ(r.status, 0) << r.err;
+    std::string as_written = slurp(dump_file());
+    std::string with_crlf;
+    for (char c : as_written) with_crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
 
-    auto s = as("system");
-    auto original = s->query("select * from sales.hostile order by id");
-    auto copy = s->query("select * from copy.hostile order by id");
-    vdb::Row a, b;
-    int compared = 0;
-    while (original->fetch(a)) {
-        ASSERT_TRUE(copy->fetch(b));
-        for (size_t i = 0; i < a.size(); ++i) {
-            EXPECT_EQ(a[i].type, b[i].type) << "row " << compared << " column " << i;
-            EXPECT_EQ(a[i].bytes, b[i].bytes) << "row " << compared << " column " << i;
-            EXPECT_EQ(a[i].integer, b[i].integer);
-            EXPECT_EQ(a[i].real, b[i].real);
+    for (const auto& [target, text] : {std::pair{"COPY", as_written}, std::pair{"CRLF", with_crlf}}) {
+        SCOPED_TRACE(target);
+        std::ofstream(dump_file(), std::ios::binary | std::ios::trunc) << text;
+        EXPECT_EQ(scan_export(dump_file()), (std::vector<std::pair<std::string, std::string>>{{"SALES", "HOSTILE"}}));
+        Outcome r = load({"FROMUSER=(", "SALES)", "TOUSER=(", std::string(target) + ")"});
+        ASSERT_EQ(r.status, 0) << r.err;
+
+        auto s = as("system");
+        auto original = s->query("select * from sales.hostile order by id");
+        auto copy = s->query(std::string("select * from ") + target + ".hostile order by id");
+        vdb::Row a, b;
+        int compared = 0;
+        while (original->fetch(a)) {
+            ASSERT_TRUE(copy->fetch(b));
+            for (size_t i = 0; i < a.size(); ++i) {
+                EXPECT_EQ(a[i].type, b[i].type) << "row " << compared << " column " << i;
+                EXPECT_EQ(a[i].bytes, b[i].bytes) << "row " << compared << " column " << i;
+                EXPECT_EQ(a[i].integer, b[i].integer);
+                EXPECT_EQ(a[i].real, b[i].real);
+            }
+            ++compared;
         }
-        ++compared;
+        EXPECT_FALSE(copy->fetch(b));
+        EXPECT_EQ(compared, 14);
     }
-    EXPECT_FALSE(copy->fetch(b));
-    EXPECT_EQ(compared, 14);
 }
 
 TEST_F(UtilityTest, FullImportRecreatesUsersRolesAndTablespaces) {

@@ -71,3 +71,32 @@ test('a name outside ASCII reads as it was written', async () => {
     sql('drop tablespace "Ärger" including contents and datafiles');
   }
 });
+
+// The picture as Chromium decodes it: the yellow pixels of a slice just above
+// a quarter, against a quarter of the disc (a radius of 45, with the outline's
+// pixels on either side of the edge).
+test('the chart fills a slice just above a quarter', async () => {
+  const page = await web.browser.newPage();
+  const address = `${web.server.base}/PROD-bin/kvx/kvx1.gif?KVXUSD=901&KVXTOT=3600`;
+  await page.goto(address);
+  const yellow = await page.evaluate(async (src) => {
+    const image = new Image();
+    image.src = src;
+    await image.decode();
+    const canvas = document.createElement('canvas');
+    canvas.width = image.naturalWidth;
+    canvas.height = image.naturalHeight;
+    const context = canvas.getContext('2d');
+    context.drawImage(image, 0, 0);
+    const { data } = context.getImageData(0, 0, canvas.width, canvas.height);
+    let count = 0;
+    for (let i = 0; i < data.length; i += 4) {
+      if (data[i] === 255 && data[i + 1] === 255 && data[i + 2] === 0 && data[i + 3] === 255) count++;
+    }
+    return count;
+  }, address);
+  const quarter = Math.PI * 45 * 45 / 4;
+  assert.ok(Math.abs(yellow - quarter) < 2 * 45 + 45 * Math.PI / 2, `${yellow} yellow pixels`);
+  await page.screenshot({ path: path.join(outputDir, 'chart-quarter.png') });
+  await page.close();
+});

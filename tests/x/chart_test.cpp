@@ -1,7 +1,10 @@
 // The usage chart as the browser receives it: a picture request to the
 // program, decoded with gd and looked at point by point.
 #include <array>
+#include <cmath>
+#include <cstdlib>
 #include <memory>
+#include <numbers>
 #include <string>
 #include <utility>
 
@@ -9,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "support/cgi_run.h"
+#include "support/page_capture.h"
+#include "x/kvx.h"
 
 namespace {
 
@@ -23,13 +28,23 @@ using picture = std::unique_ptr<gdImage, picture_deleter>;
 
 // The picture of a query, requested with nothing but the query and a path:
 // no home, no instance, no login.
+picture decoded(const std::string& gif) {
+    return picture(gdImageCreateFromGifPtr(static_cast<int>(gif.size()), const_cast<char*>(gif.data())));
+}
+
 picture chart(const std::string& query) {
     cgi_result r = run_cgi(KVX_PROGRAM, {"kvx"}, {{"PATH_INFO", "/kvx4711.gif"}, {"QUERY_STRING", query}});
     EXPECT_EQ(r.exit_code, 0) << r.errors;
     EXPECT_EQ(r.page.rfind(HEAD + "GIF89a", 0), 0u) << query;
     if (r.page.size() <= HEAD.size()) return nullptr;
-    std::string gif = r.page.substr(HEAD.size());
-    return picture(gdImageCreateFromGifPtr(static_cast<int>(gif.size()), gif.data()));
+    return decoded(r.page.substr(HEAD.size()));
+}
+
+// The same drawing in this process, for sweeps too long for a process per
+// picture.
+picture drawn_here(const std::string& query) {
+    setenv("QUERY_STRING", query.c_str(), 1);
+    return decoded(capture_page(kvx_draw_usage_chart));
 }
 
 colour at(const picture& p, int x, int y) {
@@ -122,5 +137,74 @@ TEST(Chart, OddQueriesDrawTheNearestSensiblePicture) {
         picture odd = chart(r.query), sensible = chart(r.drawn_as);
         ASSERT_TRUE(odd && sensible);
         EXPECT_TRUE(same(odd, sensible));
+    }
+}
+
+namespace {
+
+// Where a pixel lies against the ideal slice of a degrees: the disc of radius
+// 45 about (60, 60), from the 3 o'clock radius counter-clockwise. Distances
+// are from the pixel's centre, in pixels; negative inside the slice.
+double signed_distance_to_slice(int x, int y, double a) {
+    constexpr double R = 45;
+    double px = x - 60, py = 60 - y;
+    double r = std::hypot(px, py);
+    // The radius of the end point is turned with 3.14 for pi, as drawn.
+    double end = a * 3.14 / 180;
+    auto to_radius = [&](double angle) {
+        double ux = std::cos(angle), uy = std::sin(angle);
+        double along = px * ux + py * uy;
+        if (along <= 0) return r;
+        if (along >= R) return std::hypot(px - R * ux, py - R * uy);
+        return std::abs(px * uy - py * ux);
+    };
+    double phi = std::atan2(py, px);
+    if (phi < 0) phi += 2 * std::numbers::pi;
+    bool within_angle = phi <= end;
+    double to_edges = std::min(to_radius(0), to_radius(end));
+    if (within_angle && r <= R) return -std::min(to_edges, R - r);
+    if (within_angle) return r - R;
+    return r <= R ? to_edges : std::min(to_edges, r - R);
+}
+
+}  // namespace
+
+// Every used fraction in steps of a tenth of a degree (25 degrees among them,
+// where the outline once had a gap, and 90.1 to 91.2, where the fill once
+// began on the slice's own radius), and a fraction a hair above a quarter:
+// the slice is filled, and the fill stays inside it.
+//
+// The end point of the slice's radius is cut to whole pixels (up to 1.4 away)
+// and a line lies within half a pixel of its course, so the outline can lie
+// up to 1.9 pixels off the ideal edge: a pixel within 2 of it may fall either
+// way, one further away is yellow exactly when it lies inside. Counted, the
+// yellow pixels may then differ from the slice's area by no more than the
+// length of that edge, two radii and the arc.
+TEST(Chart, TheSliceIsFilledAtEveryAngle) {
+    constexpr double UNSURE = 2;
+    std::vector<std::pair<int, int>> fractions;
+    for (int k = 0; k <= 3600; ++k) fractions.push_back({k, 3600});
+    fractions.push_back({250001, 1000000});
+    for (auto [used, total] : fractions) {
+        std::string query = "KVXUSD=" + std::to_string(used) + "&KVXTOT=" + std::to_string(total);
+        SCOPED_TRACE(query);
+        picture p = drawn_here(query);
+        ASSERT_TRUE(p);
+        double a = 360.0 * used / total;
+        if (a <= 1) a += 1;
+        int yellow = 0, misplaced = 0;
+        for (int y = 0; y < 110; ++y)
+            for (int x = 0; x < 110; ++x) {
+                bool is_yellow = at(p, x, y) == YELLOW;
+                yellow += is_yellow;
+                double d = signed_distance_to_slice(x, y, a);
+                if ((d < -UNSURE && !is_yellow) || (d > UNSURE && is_yellow)) ++misplaced;
+            }
+        double area = std::numbers::pi * 45 * 45 * a / 360;
+        double edge = 2 * 45 + 45 * a * std::numbers::pi / 180;
+        EXPECT_EQ(misplaced, 0);
+        EXPECT_NEAR(yellow, area, edge);
+        // One wrong picture tells enough; the rest of the sweep would repeat it.
+        if (misplaced || std::abs(yellow - area) > edge) break;
     }
 }
