@@ -51,6 +51,21 @@ Db::Db(const std::string& path, bool create) {
     // another instead of failing at once.
     sqlite3_busy_timeout(db_, 10000);
     sqlite3_extended_result_codes(db_, 1);
+    try {
+        if (create) {
+            exec(("PRAGMA user_version = " + std::to_string(instance_layout)).c_str());
+            return;
+        }
+        int64_t layout = 0;
+        query_integer(db_, "PRAGMA user_version", "", layout);
+        if (layout != instance_layout)
+            fail(code::io_failure, path + " was made by an engine of another version: make the instance anew "
+                                          "with vdbadm create");
+    } catch (...) {
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw;
+    }
 }
 
 Db::~Db() { sqlite3_close_v2(db_); }
@@ -179,13 +194,11 @@ Value Stmt::value(int column) const {
     }
 }
 
-int64_t Stmt::cell_bytes(int column) const {
-    switch (sqlite3_column_type(stmt_, column)) {
-    case SQLITE_NULL: return vdb::cell_bytes(Value::Type::null, 0);
-    case SQLITE_INTEGER: return vdb::cell_bytes(Value::Type::integer, 0);
-    case SQLITE_FLOAT: return vdb::cell_bytes(Value::Type::real, 0);
-    default: return vdb::cell_bytes(Value::Type::text, static_cast<size_t>(sqlite3_column_bytes(stmt_, column)));
-    }
+void bind_values(Stmt& stmt, const std::vector<Value>& values) {
+    if (stmt.parameter_count() != static_cast<int>(values.size()))
+        fail(code::variables_unbound, "the statement has " + std::to_string(stmt.parameter_count()) +
+                                          " variables, " + std::to_string(values.size()) + " values were given");
+    for (size_t i = 0; i < values.size(); ++i) stmt.bind(static_cast<int>(i + 1), values[i]);
 }
 
 bool query_integer(sqlite3* db, std::string_view sql, std::string_view arg, int64_t& out) {
