@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <sqlite3.h>
+#include <unordered_map>
 
 #include "vdb/errors.h"
 
@@ -33,6 +34,21 @@ void configure_library_once() {
         return true;
     }();
     (void)configured;
+}
+
+// Statements each connection of a Db has prepared and may run again: the
+// utilities run the same few dictionary statements for every table, and
+// preparing one costs more than running it.
+struct CachedStatement {
+    std::string sql;
+    sqlite3_stmt* stmt;
+    bool in_use;
+};
+constexpr size_t statements_cached = 64;
+
+std::unordered_map<sqlite3*, std::vector<CachedStatement>>& statement_caches() {
+    static std::unordered_map<sqlite3*, std::vector<CachedStatement>> caches;
+    return caches;
 }
 
 }  // namespace
@@ -66,9 +82,17 @@ Db::Db(const std::string& path, bool create) {
         db_ = nullptr;
         throw;
     }
+    statement_caches()[db_];
 }
 
-Db::~Db() { sqlite3_close_v2(db_); }
+Db::~Db() {
+    auto cache = statement_caches().find(db_);
+    if (cache != statement_caches().end()) {
+        for (const auto& cached : cache->second) sqlite3_finalize(cached.stmt);
+        statement_caches().erase(cache);
+    }
+    sqlite3_close_v2(db_);
+}
 
 void Db::exec(const char* sql) const {
     int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
@@ -97,21 +121,53 @@ void fail_sqlite(sqlite3* db, int rc) {
 }
 
 Stmt::Stmt(sqlite3* db, std::string_view sql) : db_(db) {
+    auto cache = statement_caches().find(db);
+    if (cache != statement_caches().end()) {
+        for (auto& cached : cache->second)
+            if (!cached.in_use && cached.sql == sql) {
+                cached.in_use = true;
+                stmt_ = cached.stmt;
+                cached_ = true;
+                return;
+            }
+    }
+    prepare(sql);
+    if (cache != statement_caches().end() && cache->second.size() < statements_cached) {
+        cache->second.push_back(CachedStatement{std::string(sql), stmt_, true});
+        cached_ = true;
+    }
+}
+
+void Stmt::prepare(std::string_view sql) {
     const char* tail = nullptr;
-    int rc = sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt_, &tail);
-    if (rc != SQLITE_OK) fail_sqlite(db, rc);
+    const char* end = sql.data() + sql.size();
+    int rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt_, &tail);
+    if (rc != SQLITE_OK) fail_sqlite(db_, rc);
     if (!stmt_) fail(code::invalid_sql, "the statement is empty");
     // One statement per call: a second one behind a semicolon is refused, so no
     // text can smuggle a statement past the checks of the first.
-    while (tail && *tail && std::strchr(" \t\r\n;", *tail)) ++tail;
-    if (tail && *tail) {
+    while (tail && tail < end && std::strchr(" \t\r\n;", *tail)) ++tail;
+    if (tail && tail < end) {
         sqlite3_finalize(stmt_);
         stmt_ = nullptr;
         fail(code::invalid_sql, "only one statement may be given");
     }
 }
 
-Stmt::~Stmt() { sqlite3_finalize(stmt_); }
+Stmt::~Stmt() {
+    if (!cached_) {
+        sqlite3_finalize(stmt_);
+        return;
+    }
+    // Back into the cache of its connection, unless the connection has closed
+    // (and finalized it) already.
+    auto cache = statement_caches().find(db_);
+    if (cache == statement_caches().end()) return;
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+    for (auto& cached : cache->second)
+        if (cached.stmt == stmt_) cached.in_use = false;
+}
 
 Stmt& Stmt::bind(int index, const Value& value) {
     int rc = SQLITE_OK;

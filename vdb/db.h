@@ -34,6 +34,8 @@ private:
     sqlite3* db_ = nullptr;
 };
 
+// A statement of a connection; one of a Db's connection is prepared once and
+// taken from its cache again when the same text comes back.
 class Stmt {
 public:
     Stmt(sqlite3* db, std::string_view sql);
@@ -61,8 +63,11 @@ public:
     sqlite3_stmt* handle() const { return stmt_; }
 
 private:
+    void prepare(std::string_view sql);
+
     sqlite3* db_;
     sqlite3_stmt* stmt_ = nullptr;
+    bool cached_ = false;
 };
 
 // Throws the engine error for a failed SQLite call.
