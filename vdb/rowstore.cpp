@@ -137,7 +137,12 @@ std::string key_name(const StoredTable& table, const std::vector<std::string>& c
 
 }  // namespace
 
-RowRange row_range(int64_t segment) { return {segment * rows_per_table, segment * rows_per_table + rows_per_table - 1}; }
+RowRange row_range(int64_t segment) {
+    // Segment ids count up from 1 and are never used again: 2^31 of them fit.
+    if (segment <= 0 || segment >= (int64_t(1) << 31))
+        fail(code::instance_corrupt, "no rows for segment " + std::to_string(segment));
+    return {segment * rows_per_table, segment * rows_per_table + rows_per_table - 1};
+}
 
 void append_record(std::string& out, const Row& row) {
     for (const Value& v : row) append_value(out, v);
