@@ -195,6 +195,12 @@ Stmt& Stmt::bind(int index, std::string_view text) {
     return *this;
 }
 
+Stmt& Stmt::bind_blob(int index, std::string_view bytes) {
+    int rc = sqlite3_bind_blob64(stmt_, index, bytes.data() ? bytes.data() : "", bytes.size(), SQLITE_STATIC);
+    if (rc != SQLITE_OK) fail_sqlite(db_, rc);
+    return *this;
+}
+
 Stmt& Stmt::bind(int index, int64_t number) {
     int rc = sqlite3_bind_int64(stmt_, index, number);
     if (rc != SQLITE_OK) fail_sqlite(db_, rc);

@@ -46,6 +46,9 @@ public:
     Stmt& bind(int index, const Value& value);
     Stmt& bind(int index, std::string_view text);
     Stmt& bind(int index, int64_t number);
+    // Binds bytes without copying them: they must stay as they are until the
+    // statement has run.
+    Stmt& bind_blob(int index, std::string_view bytes);
     int parameter_count() const;
     // True when a row is ready, false at the end.
     bool step();

@@ -92,12 +92,22 @@ bool read_field(std::string_view data, size_t& at, Field& field) {
     }
 }
 
+// An integer of a key in 8 bytes that sort as the numbers do, so that rising
+// keys (most primary keys) are appended to the key table instead of being
+// spread over it.
+void append_key_integer(std::string& out, int64_t n) {
+    out += static_cast<char>(tag_integer);
+    auto bits = static_cast<uint64_t>(n) ^ (uint64_t(1) << 63);
+    for (int i = 7; i >= 0; --i) out += static_cast<char>(bits >> (8 * i));
+}
+
 // A number of a key as its integer when it is a whole one, so that the values
 // a comparison takes for equal (1 and 1.0, 0 and -0.0) make the same key.
 void append_key_value(std::string& out, const Value& v) {
+    if (v.type == Value::Type::integer) return append_key_integer(out, v.integer);
     if (v.type == Value::Type::real && v.real > -9223372036854775808.0 && v.real < 9223372036854775808.0 &&
         static_cast<double>(static_cast<int64_t>(v.real)) == v.real)
-        return append_integer(out, static_cast<int64_t>(v.real));
+        return append_key_integer(out, static_cast<int64_t>(v.real));
     append_value(out, v);
 }
 
@@ -227,14 +237,14 @@ void RowInserter::enter_keys(const Row& row) {
             entered_[k].clear();
             continue;
         }
-        insert_key_.bind(1, table_.segment).bind(2, key.id).bind(3, Value::blob(entered_[k]));
+        insert_key_.bind(1, table_.segment).bind(2, key.id).bind_blob(3, entered_[k]);
         insert_key_.run();
         insert_key_.reset();
         if (sqlite3_changes(db_) > 0) continue;
         // Taken already: the keys this row entered so far go again.
         for (size_t done = 0; done < k; ++done) {
             if (entered_[done].empty()) continue;
-            remove_key_.bind(1, table_.segment).bind(2, table_.keys[done].id).bind(3, Value::blob(entered_[done]));
+            remove_key_.bind(1, table_.segment).bind(2, table_.keys[done].id).bind_blob(3, entered_[done]);
             remove_key_.run();
             remove_key_.reset();
         }
@@ -253,7 +263,7 @@ void RowInserter::store(const Row& row) {
             last_row_.reset();
         }
         if (next_id_ > range.last) fail(code::cannot_extend, table_.owner + "." + table_.name + " holds all the rows it can");
-        insert_row_.bind(1, next_id_).bind(2, Value::blob(record_));
+        insert_row_.bind(1, next_id_).bind_blob(2, record_);
         try {
             insert_row_.run();
             insert_row_.reset();
@@ -280,7 +290,7 @@ void enter_index_keys(sqlite3* db, const SegmentRecord& table, const SegmentReco
     std::string value;
     while (scan.next(row)) {
         if (!make_key(value, row, *key)) continue;
-        insert.bind(1, table.id).bind(2, index.id).bind(3, Value::blob(value));
+        insert.bind(1, table.id).bind(2, index.id).bind_blob(3, value);
         insert.run();
         insert.reset();
         if (sqlite3_changes(db) == 0) fail(code::unique_violated, key->name + ": rows of the table share a value");
