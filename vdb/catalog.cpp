@@ -24,8 +24,7 @@ CREATE TABLE vdb_datafiles(file_id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQU
 CREATE TABLE vdb_segments(id INTEGER PRIMARY KEY AUTOINCREMENT, owner TEXT NOT NULL, name TEXT NOT NULL,
   kind TEXT NOT NULL, tablespace TEXT NOT NULL, bytes INTEGER NOT NULL, table_name TEXT, definition TEXT NOT NULL,
   is_unique INTEGER NOT NULL DEFAULT 0, UNIQUE(owner, name));
-CREATE INDEX vdb_segments_tablespace ON vdb_segments(tablespace);
-CREATE INDEX vdb_segments_table ON vdb_segments(table_name, owner);
+CREATE INDEX vdb_segments_table ON vdb_segments(table_name, owner) WHERE table_name IS NOT NULL;
 CREATE TRIGGER vdb_segments_added AFTER INSERT ON vdb_segments BEGIN
   UPDATE vdb_tablespaces SET used_bytes = used_bytes + new.bytes WHERE name = new.tablespace;
 END;
@@ -43,6 +42,10 @@ CREATE TABLE vdb_parameters(name TEXT NOT NULL, value TEXT NOT NULL);
 CREATE TABLE vdb_logfiles(group_id INTEGER NOT NULL, member TEXT NOT NULL);
 )";
 
+// A commit writes every page it changed, and the import commits once for each
+// table: so the segments have no index by tablespace (only dropping one looks
+// for them that way), and the index of the indexes of a table leaves tables out.
+//
 // The space of a tablespace is filled file by file in file order, so the free
 // space of each file follows from the tablespace's used bytes (which the
 // triggers above keep, so that no page sums the segments of every table).

@@ -263,7 +263,8 @@ void add_segment(SessionContext& ctx, const SegmentRecord& segment) {
     Stmt insert(ctx.db, "INSERT INTO vdb_segments(owner, name, kind, tablespace, bytes, table_name, definition, "
                         "is_unique) VALUES (?, ?, ?, ?, 0, ?, ?, ?)");
     insert.bind(1, segment.owner).bind(2, segment.name).bind(3, segment.kind).bind(4, segment.tablespace);
-    insert.bind(5, segment.table_name).bind(6, segment.definition).bind(7, int64_t{segment.unique});
+    if (!segment.table_name.empty()) insert.bind(5, segment.table_name);
+    insert.bind(6, segment.definition).bind(7, int64_t{segment.unique});
     insert.run();
     charge_segment(ctx.db, segment.owner, segment.name, segment.tablespace, initial_extent);
 }
