@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include "vdb/db.h"
+#include "vdb/rowtable.h"
 
 namespace vdb {
 
@@ -15,20 +16,39 @@ CREATE TABLE vdb_users(name TEXT PRIMARY KEY, password TEXT NOT NULL,
 CREATE TABLE vdb_roles(name TEXT PRIMARY KEY);
 INSERT INTO vdb_roles VALUES ('DBA'), ('CONNECT'), ('RESOURCE');
 CREATE TABLE vdb_role_grants(username TEXT NOT NULL, role TEXT NOT NULL, PRIMARY KEY(username, role));
-CREATE TABLE vdb_tablespaces(name TEXT PRIMARY KEY, status TEXT NOT NULL, contents TEXT NOT NULL);
+CREATE TABLE vdb_tablespaces(name TEXT PRIMARY KEY, status TEXT NOT NULL, contents TEXT NOT NULL,
+  used_bytes INTEGER NOT NULL DEFAULT 0);
 CREATE TABLE vdb_datafiles(file_id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE,
   tablespace TEXT NOT NULL, bytes INTEGER NOT NULL, autoextensible INTEGER NOT NULL,
   increment_bytes INTEGER NOT NULL, max_bytes INTEGER NOT NULL);
-CREATE TABLE vdb_segments(owner TEXT NOT NULL, name TEXT NOT NULL, kind TEXT NOT NULL,
-  tablespace TEXT NOT NULL, bytes INTEGER NOT NULL, table_name TEXT, definition TEXT NOT NULL,
-  is_unique INTEGER NOT NULL DEFAULT 0, PRIMARY KEY(owner, name));
-CREATE INDEX vdb_segments_tablespace ON vdb_segments(tablespace);
+CREATE TABLE vdb_segments(id INTEGER PRIMARY KEY AUTOINCREMENT, owner TEXT NOT NULL, name TEXT NOT NULL,
+  kind TEXT NOT NULL, tablespace TEXT NOT NULL, bytes INTEGER NOT NULL, table_name TEXT, definition TEXT NOT NULL,
+  is_unique INTEGER NOT NULL DEFAULT 0, UNIQUE(owner, name));
+CREATE INDEX vdb_segments_table ON vdb_segments(table_name, owner) WHERE table_name IS NOT NULL;
+CREATE TRIGGER vdb_segments_added AFTER INSERT ON vdb_segments BEGIN
+  UPDATE vdb_tablespaces SET used_bytes = used_bytes + new.bytes WHERE name = new.tablespace;
+END;
+CREATE TRIGGER vdb_segments_removed AFTER DELETE ON vdb_segments BEGIN
+  UPDATE vdb_tablespaces SET used_bytes = used_bytes - old.bytes WHERE name = old.tablespace;
+END;
+CREATE TRIGGER vdb_segments_resized AFTER UPDATE OF bytes, tablespace ON vdb_segments BEGIN
+  UPDATE vdb_tablespaces SET used_bytes = used_bytes - old.bytes WHERE name = old.tablespace;
+  UPDATE vdb_tablespaces SET used_bytes = used_bytes + new.bytes WHERE name = new.tablespace;
+END;
+CREATE TABLE vdb_rows(id INTEGER PRIMARY KEY, data BLOB NOT NULL);
+CREATE TABLE vdb_keys(segment INTEGER NOT NULL, key_id INTEGER NOT NULL, value BLOB NOT NULL,
+  PRIMARY KEY(segment, key_id, value)) WITHOUT ROWID;
 CREATE TABLE vdb_parameters(name TEXT NOT NULL, value TEXT NOT NULL);
 CREATE TABLE vdb_logfiles(group_id INTEGER NOT NULL, member TEXT NOT NULL);
 )";
 
+// A commit writes every page it changed, and the import commits once for each
+// table: so the segments have no index by tablespace (only dropping one looks
+// for them that way), and the index of the indexes of a table leaves tables out.
+//
 // The space of a tablespace is filled file by file in file order, so the free
-// space of each file follows from the tablespace's used bytes.
+// space of each file follows from the tablespace's used bytes (which the
+// triggers above keep, so that no page sums the segments of every table).
 constexpr const char* dictionary_views = R"(
 CREATE VIEW "SYS.DBA_DATA_FILES" AS SELECT name AS file_name, file_id, tablespace AS tablespace_name,
   bytes, bytes / 8192 AS blocks, 'AVAILABLE' AS status,
@@ -37,12 +57,11 @@ CREATE VIEW "SYS.DBA_DATA_FILES" AS SELECT name AS file_name, file_id, tablespac
 CREATE VIEW "SYS.DBA_TABLESPACES" AS SELECT name AS tablespace_name, status, contents,
   8192 AS block_size FROM vdb_tablespaces;
 CREATE VIEW "SYS.DBA_FREE_SPACE" AS
-  WITH used AS (SELECT tablespace, sum(bytes) AS bytes FROM vdb_segments GROUP BY tablespace),
-  files AS (SELECT file_id, tablespace, bytes,
+  WITH files AS (SELECT file_id, tablespace, bytes,
     sum(bytes) OVER (PARTITION BY tablespace ORDER BY file_id) - bytes AS before FROM vdb_datafiles),
   free AS (SELECT f.file_id, f.tablespace,
-    f.bytes - min(f.bytes, max(0, coalesce(u.bytes, 0) - f.before)) AS bytes
-    FROM files f LEFT JOIN used u ON u.tablespace = f.tablespace)
+    f.bytes - min(f.bytes, max(0, coalesce(t.used_bytes, 0) - f.before)) AS bytes
+    FROM files f LEFT JOIN vdb_tablespaces t ON t.name = f.tablespace)
   SELECT tablespace AS tablespace_name, file_id, 1 AS block_id, bytes, bytes / 8192 AS blocks
   FROM free WHERE bytes > 0;
 CREATE VIEW "SYS.DBA_SEGMENTS" AS SELECT owner, name AS segment_name, kind AS segment_type,
@@ -89,12 +108,18 @@ void session_is_dba_function(sqlite3_context* context, int, sqlite3_value**) {
 
 SegmentRecord segment_from(const Stmt& stmt) {
     return SegmentRecord{stmt.text(0), stmt.text(1), stmt.text(2), stmt.text(3), stmt.integer(4),
-                         stmt.text(5), stmt.text(6), stmt.integer(7) != 0};
+                         stmt.text(5), stmt.text(6), stmt.integer(7) != 0, stmt.integer(8)};
 }
 
 constexpr std::string_view segment_columns =
-    "SELECT owner, name, kind, tablespace, bytes, coalesce(table_name, ''), definition, is_unique "
+    "SELECT owner, name, kind, tablespace, bytes, coalesce(table_name, ''), definition, is_unique, id "
     "FROM vdb_segments ";
+
+std::vector<SegmentRecord> all_segments(Stmt& stmt) {
+    std::vector<SegmentRecord> out;
+    while (stmt.step()) out.push_back(segment_from(stmt));
+    return out;
+}
 
 }  // namespace
 
@@ -109,10 +134,13 @@ void register_session_functions(sqlite3* db, const std::string& user) {
     auto* data = new SessionUser{user};
     auto destroy = [](void* p) { delete static_cast<SessionUser*>(p); };
     // The first registration owns data and frees it when the connection closes.
-    sqlite3_create_function_v2(db, "vdb_session_user", 0, SQLITE_UTF8, data, session_user_function,
-                               nullptr, nullptr, destroy);
-    sqlite3_create_function_v2(db, "vdb_session_is_dba", 0, SQLITE_UTF8, data, session_is_dba_function,
-                               nullptr, nullptr, nullptr);
+    // Deterministic: a view calls them once per statement, not once per row
+    // (all_tables has a row for every table).
+    sqlite3_create_function_v2(db, "vdb_session_user", 0, SQLITE_UTF8 | SQLITE_DETERMINISTIC, data,
+                               session_user_function, nullptr, nullptr, destroy);
+    sqlite3_create_function_v2(db, "vdb_session_is_dba", 0, SQLITE_UTF8 | SQLITE_DETERMINISTIC, data,
+                               session_is_dba_function, nullptr, nullptr, nullptr);
+    register_row_tables(db);
 }
 
 std::optional<UserRecord> find_user(sqlite3* db, std::string_view name) {
@@ -166,13 +194,22 @@ std::optional<SegmentRecord> find_segment(sqlite3* db, std::string_view owner, s
 
 std::vector<SegmentRecord> segments(sqlite3* db, std::string_view kind, std::string_view owner,
                                     std::string_view table) {
-    Stmt stmt(db, std::string(segment_columns) +
-                      "WHERE kind = ?1 AND (?2 = '' OR owner = ?2) AND (?3 = '' OR table_name = ?3) "
-                      "ORDER BY owner, rowid");
-    stmt.bind(1, kind).bind(2, owner).bind(3, table);
-    std::vector<SegmentRecord> out;
-    while (stmt.step()) out.push_back(segment_from(stmt));
-    return out;
+    // Only the conditions that are given, so that an index of the dictionary
+    // answers each form: a utility asks once per table.
+    std::string where = "WHERE kind = ?1";
+    if (!owner.empty()) where += " AND owner = ?2";
+    if (!table.empty()) where += " AND table_name = ?3";
+    Stmt stmt(db, std::string(segment_columns) + where + " ORDER BY owner, id");
+    stmt.bind(1, kind);
+    if (!owner.empty()) stmt.bind(2, owner);
+    if (!table.empty()) stmt.bind(3, table);
+    return all_segments(stmt);
+}
+
+std::vector<SegmentRecord> segments_in(sqlite3* db, std::string_view tablespace) {
+    Stmt stmt(db, std::string(segment_columns) + "WHERE tablespace = ? AND kind IN ('TABLE', 'INDEX') ORDER BY id");
+    stmt.bind(1, tablespace);
+    return all_segments(stmt);
 }
 
 std::string storage_name(std::string_view owner, std::string_view name) {

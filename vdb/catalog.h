@@ -1,9 +1,10 @@
 // The dictionary inside the instance database: the internal tables (vdb_*), the
 // views the tools query, and lookups of users, tablespaces and segments.
 //
-// User tables are SQLite tables named "OWNER.NAME"; dictionary views are named
-// "SYS.VIEW". Statement text never reaches either by its SQLite name: every table
-// reference is resolved against the dictionary first (resolve.h).
+// The rows of user tables live in fixed tables of their own (rowstore.h);
+// dictionary views are named "SYS.VIEW". Statement text never reaches either by
+// its SQLite name: every table reference is resolved against the dictionary
+// first (resolve.h).
 #pragma once
 
 #include <cstdint>
@@ -19,7 +20,8 @@ namespace vdb {
 // Creates the internal tables and the dictionary views of a new instance.
 void create_dictionary(sqlite3* db);
 
-// Registers the functions the views call on a connection of a session.
+// Registers the functions the views call, and the reader of user tables, on a
+// connection of a session.
 void register_session_functions(sqlite3* db, const std::string& user);
 
 struct UserRecord {
@@ -44,6 +46,7 @@ struct SegmentRecord {
     std::string table_name;  // of an index
     std::string definition;  // column list of a table, column list of an index
     bool unique = false;     // of an index
+    int64_t id = 0;          // of the segment, never used again once it is dropped
 };
 
 std::optional<UserRecord> find_user(sqlite3* db, std::string_view name);
@@ -54,10 +57,12 @@ std::optional<SegmentRecord> find_segment(sqlite3* db, std::string_view owner, s
 // Tables (or indexes of a table) in dictionary order.
 std::vector<SegmentRecord> segments(sqlite3* db, std::string_view kind, std::string_view owner = {},
                                     std::string_view table = {});
+// The tables and indexes of a tablespace.
+std::vector<SegmentRecord> segments_in(sqlite3* db, std::string_view tablespace);
 std::vector<UserRecord> users(sqlite3* db);
 std::vector<std::string> roles_of(sqlite3* db, std::string_view user);
 
-// The SQLite name of a user table or index.
+// The SQLite name of a dictionary view.
 std::string storage_name(std::string_view owner, std::string_view name);
 
 // A view of the dictionary as statements name it.

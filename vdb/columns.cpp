@@ -1,6 +1,7 @@
 #include "vdb/columns.h"
 
 #include "vdb/errors.h"
+#include "vdb/home.h"
 #include "vdb/sqltext.h"
 
 namespace vdb {
@@ -110,6 +111,32 @@ std::string names_text(const std::vector<std::string>& names) {
     return out;
 }
 
+// Statements find a column by its name in any case, so names that differ
+// only in case would be one column to them.
+bool same_column(std::string_view a, std::string_view b) { return upper(a) == upper(b); }
+
+bool has_column(const TableDefinition& definition, std::string_view name) {
+    for (const auto& column : definition.columns)
+        if (same_column(column.name, name)) return true;
+    return false;
+}
+
+void check_columns_and_keys(const TableDefinition& definition) {
+    const auto& columns = definition.columns;
+    for (size_t i = 0; i < columns.size(); ++i)
+        for (size_t j = 0; j < i; ++j)
+            if (same_column(columns[i].name, columns[j].name))
+                fail(code::name_in_use, "column " + columns[i].name + " is named twice");
+    int primary = 0;
+    for (const auto& column : columns) primary += column.primary_key;
+    for (const auto& key : definition.keys) {
+        primary += key.primary;
+        for (const auto& name : key.columns)
+            if (!has_column(definition, name)) fail(code::invalid_identifier, "the key names no column " + name);
+    }
+    if (primary > 1) fail(code::invalid_sql, "a table has at most one primary key");
+}
+
 }  // namespace
 
 TableDefinition parse_table_definition(std::string_view text) {
@@ -124,10 +151,7 @@ TableDefinition parse_table_definition(std::string_view text) {
         reader.expect_end();
     }
     if (definition.columns.empty()) fail(code::missing_expression, "a table needs at least one column");
-    for (size_t i = 0; i < definition.columns.size(); ++i)
-        for (size_t j = 0; j < i; ++j)
-            if (definition.columns[i].name == definition.columns[j].name)
-                fail(code::name_in_use, "column " + definition.columns[i].name + " is named twice");
+    check_columns_and_keys(definition);
     return definition;
 }
 
@@ -147,11 +171,13 @@ std::string definition_text(const TableDefinition& definition, bool with_constra
     return out;
 }
 
-std::string index_columns_text(std::string_view text) {
+std::string index_columns_text(std::string_view text) { return names_text(index_columns(text)); }
+
+std::vector<std::string> index_columns(std::string_view text) {
     TokenReader reader("(" + std::string(text) + ")");
     auto names = name_list(reader);
     reader.expect_end();
-    return names_text(names);
+    return names;
 }
 
 }  // namespace vdb

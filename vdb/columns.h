@@ -27,7 +27,9 @@ struct TableDefinition {
     std::vector<TableKey> keys;
 };
 
-// Parses the text between the parentheses of CREATE TABLE.
+// Parses the text between the parentheses of CREATE TABLE. Column names are
+// unique without regard to case, at most one key is the primary key, and every
+// key names columns of the table.
 TableDefinition parse_table_definition(std::string_view text);
 
 // The canonical text; without_constraints leaves out NOT NULL and the keys.
@@ -35,5 +37,8 @@ std::string definition_text(const TableDefinition& definition, bool with_constra
 
 // Parses a column list "A, B" of an index into canonical text "\"A\", \"B\"".
 std::string index_columns_text(std::string_view text);
+
+// The names of a column list of an index, canonical or not.
+std::vector<std::string> index_columns(std::string_view text);
 
 }  // namespace vdb

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <sqlite3.h>
+#include <unordered_map>
 
 #include "vdb/errors.h"
 
@@ -35,6 +36,21 @@ void configure_library_once() {
     (void)configured;
 }
 
+// Statements each connection of a Db has prepared and may run again: the
+// utilities run the same few dictionary statements for every table, and
+// preparing one costs more than running it.
+struct CachedStatement {
+    std::string sql;
+    sqlite3_stmt* stmt;
+    bool in_use;
+};
+constexpr size_t statements_cached = 64;
+
+std::unordered_map<sqlite3*, std::vector<CachedStatement>>& statement_caches() {
+    static std::unordered_map<sqlite3*, std::vector<CachedStatement>> caches;
+    return caches;
+}
+
 }  // namespace
 
 Db::Db(const std::string& path, bool create) {
@@ -51,9 +67,32 @@ Db::Db(const std::string& path, bool create) {
     // another instead of failing at once.
     sqlite3_busy_timeout(db_, 10000);
     sqlite3_extended_result_codes(db_, 1);
+    try {
+        if (create) {
+            exec(("PRAGMA user_version = " + std::to_string(instance_layout)).c_str());
+            return;
+        }
+        int64_t layout = 0;
+        query_integer(db_, "PRAGMA user_version", "", layout);
+        if (layout != instance_layout)
+            fail(code::io_failure, path + " was made by an engine of another version: make the instance anew "
+                                          "with vdbadm create");
+    } catch (...) {
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw;
+    }
+    statement_caches()[db_];
 }
 
-Db::~Db() { sqlite3_close_v2(db_); }
+Db::~Db() {
+    auto cache = statement_caches().find(db_);
+    if (cache != statement_caches().end()) {
+        for (const auto& cached : cache->second) sqlite3_finalize(cached.stmt);
+        statement_caches().erase(cache);
+    }
+    sqlite3_close_v2(db_);
+}
 
 void Db::exec(const char* sql) const {
     int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
@@ -82,21 +121,53 @@ void fail_sqlite(sqlite3* db, int rc) {
 }
 
 Stmt::Stmt(sqlite3* db, std::string_view sql) : db_(db) {
+    auto cache = statement_caches().find(db);
+    if (cache != statement_caches().end()) {
+        for (auto& cached : cache->second)
+            if (!cached.in_use && cached.sql == sql) {
+                cached.in_use = true;
+                stmt_ = cached.stmt;
+                cached_ = true;
+                return;
+            }
+    }
+    prepare(sql);
+    if (cache != statement_caches().end() && cache->second.size() < statements_cached) {
+        cache->second.push_back(CachedStatement{std::string(sql), stmt_, true});
+        cached_ = true;
+    }
+}
+
+void Stmt::prepare(std::string_view sql) {
     const char* tail = nullptr;
-    int rc = sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt_, &tail);
-    if (rc != SQLITE_OK) fail_sqlite(db, rc);
+    const char* end = sql.data() + sql.size();
+    int rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt_, &tail);
+    if (rc != SQLITE_OK) fail_sqlite(db_, rc);
     if (!stmt_) fail(code::invalid_sql, "the statement is empty");
     // One statement per call: a second one behind a semicolon is refused, so no
     // text can smuggle a statement past the checks of the first.
-    while (tail && *tail && std::strchr(" \t\r\n;", *tail)) ++tail;
-    if (tail && *tail) {
+    while (tail && tail < end && std::strchr(" \t\r\n;", *tail)) ++tail;
+    if (tail && tail < end) {
         sqlite3_finalize(stmt_);
         stmt_ = nullptr;
         fail(code::invalid_sql, "only one statement may be given");
     }
 }
 
-Stmt::~Stmt() { sqlite3_finalize(stmt_); }
+Stmt::~Stmt() {
+    if (!cached_) {
+        sqlite3_finalize(stmt_);
+        return;
+    }
+    // Back into the cache of its connection, unless the connection has closed
+    // (and finalized it) already.
+    auto cache = statement_caches().find(db_);
+    if (cache == statement_caches().end()) return;
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+    for (auto& cached : cache->second)
+        if (cached.stmt == stmt_) cached.in_use = false;
+}
 
 Stmt& Stmt::bind(int index, const Value& value) {
     int rc = SQLITE_OK;
@@ -120,6 +191,12 @@ Stmt& Stmt::bind(int index, std::string_view text) {
     // An empty view may carry no pointer at all, which SQLite would take for NULL.
     int rc = sqlite3_bind_text64(stmt_, index, text.data() ? text.data() : "", text.size(), SQLITE_TRANSIENT,
                                  SQLITE_UTF8);
+    if (rc != SQLITE_OK) fail_sqlite(db_, rc);
+    return *this;
+}
+
+Stmt& Stmt::bind_blob(int index, std::string_view bytes) {
+    int rc = sqlite3_bind_blob64(stmt_, index, bytes.data() ? bytes.data() : "", bytes.size(), SQLITE_STATIC);
     if (rc != SQLITE_OK) fail_sqlite(db_, rc);
     return *this;
 }
@@ -179,13 +256,11 @@ Value Stmt::value(int column) const {
     }
 }
 
-int64_t Stmt::cell_bytes(int column) const {
-    switch (sqlite3_column_type(stmt_, column)) {
-    case SQLITE_NULL: return vdb::cell_bytes(Value::Type::null, 0);
-    case SQLITE_INTEGER: return vdb::cell_bytes(Value::Type::integer, 0);
-    case SQLITE_FLOAT: return vdb::cell_bytes(Value::Type::real, 0);
-    default: return vdb::cell_bytes(Value::Type::text, static_cast<size_t>(sqlite3_column_bytes(stmt_, column)));
-    }
+void bind_values(Stmt& stmt, const std::vector<Value>& values) {
+    if (stmt.parameter_count() != static_cast<int>(values.size()))
+        fail(code::variables_unbound, "the statement has " + std::to_string(stmt.parameter_count()) +
+                                          " variables, " + std::to_string(values.size()) + " values were given");
+    for (size_t i = 0; i < values.size(); ++i) stmt.bind(static_cast<int>(i + 1), values[i]);
 }
 
 bool query_integer(sqlite3* db, std::string_view sql, std::string_view arg, int64_t& out) {

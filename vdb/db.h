@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "vdb/value.h"
 
@@ -13,9 +14,14 @@ struct sqlite3_stmt;
 
 namespace vdb {
 
+// The layout of the instance file that this engine reads and writes, kept in
+// the file's user version. A file of another layout (one made before user
+// tables moved into the row store) is refused when it is opened.
+constexpr int instance_layout = 2;
+
 class Db {
 public:
-    // Opens the instance database; create makes a new file.
+    // Opens the instance database; create makes a new file of this layout.
     Db(const std::string& path, bool create);
     ~Db();
     Db(const Db&) = delete;
@@ -28,6 +34,8 @@ private:
     sqlite3* db_ = nullptr;
 };
 
+// A statement of a connection; one of a Db's connection is prepared once and
+// taken from its cache again when the same text comes back.
 class Stmt {
 public:
     Stmt(sqlite3* db, std::string_view sql);
@@ -38,6 +46,9 @@ public:
     Stmt& bind(int index, const Value& value);
     Stmt& bind(int index, std::string_view text);
     Stmt& bind(int index, int64_t number);
+    // Binds bytes without copying them: they must stay as they are until the
+    // statement has run.
+    Stmt& bind_blob(int index, std::string_view bytes);
     int parameter_count() const;
     // True when a row is ready, false at the end.
     bool step();
@@ -51,18 +62,23 @@ public:
     int64_t integer(int column) const;
     std::string text(int column) const;
     Value value(int column) const;
-    // The bytes a cell takes, as the space accounting counts them.
-    int64_t cell_bytes(int column) const;
 
     sqlite3_stmt* handle() const { return stmt_; }
 
 private:
+    void prepare(std::string_view sql);
+
     sqlite3* db_;
     sqlite3_stmt* stmt_ = nullptr;
+    bool cached_ = false;
 };
 
 // Throws the engine error for a failed SQLite call.
 [[noreturn]] void fail_sqlite(sqlite3* db, int rc);
+
+// Binds values to the parameters of stmt in order; fails with -1008 unless
+// there are as many values as parameters.
+void bind_values(Stmt& stmt, const std::vector<Value>& values);
 
 // One row answer, or nothing.
 bool query_integer(sqlite3* db, std::string_view sql, std::string_view arg, int64_t& out);

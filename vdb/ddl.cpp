@@ -8,16 +8,12 @@
 #include "vdb/db.h"
 #include "vdb/errors.h"
 #include "vdb/password.h"
+#include "vdb/rowstore.h"
 #include "vdb/space.h"
 
 namespace vdb {
 
 namespace {
-
-void exec(sqlite3* db, const std::string& sql) {
-    Stmt stmt(db, sql);
-    stmt.run();
-}
 
 void run(sqlite3* db, std::string_view sql, std::initializer_list<std::string_view> args) {
     Stmt stmt(db, sql);
@@ -86,7 +82,8 @@ void create_tablespace(SessionContext& ctx, TokenReader& reader, bool temporary)
         else if (reader.accept("TEMPORARY")) temporary = true;
         else reader.expect("PERMANENT");
     }
-    run(ctx.db, "INSERT INTO vdb_tablespaces VALUES (?, ?, ?)", {name, status, temporary ? "TEMPORARY" : "PERMANENT"});
+    run(ctx.db, "INSERT INTO vdb_tablespaces(name, status, contents) VALUES (?, ?, ?)",
+        {name, status, temporary ? "TEMPORARY" : "PERMANENT"});
     add_data_files(ctx, name, requests);
 }
 
@@ -117,22 +114,17 @@ void alter_tablespace(SessionContext& ctx, TokenReader& reader) {
     reader.expect_end();
 }
 
+// Dropping a table drops its rows and its indexes with it; an index listed
+// after its table has gone with it already.
 void drop_segment(SessionContext& ctx, const SegmentRecord& segment) {
     if (segment.kind == "TABLE") {
-        exec(ctx.db, "DROP TABLE " + storage_name(segment.owner, segment.name));
+        remove_table_rows(ctx.db, segment.id);
         run(ctx.db, "DELETE FROM vdb_segments WHERE owner = ? AND table_name = ?", {segment.owner, segment.name});
-    } else if (find_segment(ctx.db, segment.owner, segment.name)) {
-        exec(ctx.db, "DROP INDEX " + storage_name(segment.owner, segment.name));
+    } else if (segment.unique) {
+        if (auto table = find_segment(ctx.db, segment.owner, segment.table_name))
+            remove_index_keys(ctx.db, table->id, segment.id);
     }
     run(ctx.db, "DELETE FROM vdb_segments WHERE owner = ? AND name = ?", {segment.owner, segment.name});
-}
-
-std::vector<SegmentRecord> segments_in(sqlite3* db, const std::string& tablespace) {
-    std::vector<SegmentRecord> out;
-    for (const char* kind : {"TABLE", "INDEX"})
-        for (auto& segment : segments(db, kind))
-            if (segment.tablespace == tablespace) out.push_back(std::move(segment));
-    return out;
 }
 
 void drop_tablespace(SessionContext& ctx, TokenReader& reader) {
@@ -271,7 +263,8 @@ void add_segment(SessionContext& ctx, const SegmentRecord& segment) {
     Stmt insert(ctx.db, "INSERT INTO vdb_segments(owner, name, kind, tablespace, bytes, table_name, definition, "
                         "is_unique) VALUES (?, ?, ?, ?, 0, ?, ?, ?)");
     insert.bind(1, segment.owner).bind(2, segment.name).bind(3, segment.kind).bind(4, segment.tablespace);
-    insert.bind(5, segment.table_name).bind(6, segment.definition).bind(7, int64_t{segment.unique});
+    if (!segment.table_name.empty()) insert.bind(5, segment.table_name);
+    insert.bind(6, segment.definition).bind(7, int64_t{segment.unique});
     insert.run();
     charge_segment(ctx.db, segment.owner, segment.name, segment.tablespace, initial_extent);
 }
@@ -285,7 +278,6 @@ void create_table(SessionContext& ctx, TokenReader& reader) {
     std::string tablespace = segment_tablespace(ctx, reader, existing_user(ctx.db, owner).default_tablespace);
     reader.expect_end();
     add_segment(ctx, SegmentRecord{owner, name.name, "TABLE", tablespace, 0, "", definition, false});
-    exec(ctx.db, "CREATE TABLE " + storage_name(owner, name.name) + " (" + definition + ")");
 }
 
 void create_index(SessionContext& ctx, TokenReader& reader, bool unique) {
@@ -299,12 +291,13 @@ void create_index(SessionContext& ctx, TokenReader& reader, bool unique) {
         fail(code::not_supported, "an index belongs to the owner of its table");
     require_free_name(ctx, owner, name.name);
     reader.expect_symbol('(');
-    std::string columns = index_columns_text(reader.text_until_close());
+    std::string columns = reader.text_until_close();
+    column_positions(stored_table(ctx.db, *table), index_columns(columns));
     std::string tablespace = segment_tablespace(ctx, reader, table->tablespace);
     reader.expect_end();
-    add_segment(ctx, SegmentRecord{owner, name.name, "INDEX", tablespace, 0, table->name, columns, unique});
-    exec(ctx.db, std::string(unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") + storage_name(owner, name.name) +
-                     " ON " + storage_name(owner, table->name) + " (" + columns + ")");
+    add_segment(ctx, SegmentRecord{owner, name.name, "INDEX", tablespace, 0, table->name,
+                                   index_columns_text(columns), unique});
+    if (unique) enter_index_keys(ctx.db, *table, *find_segment(ctx.db, owner, name.name));
 }
 
 void drop_table_or_index(SessionContext& ctx, TokenReader& reader, std::string_view kind) {

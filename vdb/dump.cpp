@@ -199,9 +199,9 @@ public:
 
 private:
     int64_t write_table(const SegmentRecord& table) {
-        // Opening the cursor first checks that the table can be read at all, before
+        // Opening the reader first checks that the table can be read at all, before
         // anything of it is written.
-        auto cursor = session_.query("SELECT * FROM " + quote_name(table.owner) + "." + quote_name(table.name));
+        auto reader = session_.row_reader(table.owner, table.name);
         if (connected_ != table.owner) {
             file_.line(std::string(connect_prefix) + table.owner);
             connected_ = table.owner;
@@ -213,7 +213,7 @@ private:
         int64_t rows = 0;
         if (options_.rows) {
             Row row;
-            while (cursor->fetch(row)) {
+            while (reader->fetch(row)) {
                 append_row_line(file_.buffer(), row);
                 file_.maybe_flush();
                 ++rows;
@@ -241,16 +241,15 @@ std::vector<SegmentRecord> listed_tables(Session& session, const ExportOptions& 
         size_t dot = item.find('.');
         std::string owner = dot == std::string::npos ? session.user() : list_name(item.substr(0, dot));
         std::string name = list_name(dot == std::string::npos ? item : item.substr(dot + 1));
-        bool found = false;
+        std::optional<SegmentRecord> table;
         try {
-            for (auto& table : session.tables(owner))
-                if (table.name == name) {
-                    out.push_back(std::move(table));
-                    found = true;
-                }
+            table = session.table(owner, name);
         } catch (const Error&) {
         }
-        if (!found) report.warning(". . table " + owner + "." + name + " was not found or may not be read");
+        if (table)
+            out.push_back(std::move(*table));
+        else
+            report.warning(". . table " + owner + "." + name + " was not found or may not be read");
     }
     return out;
 }

@@ -77,7 +77,7 @@ void bootstrap_dictionary(const Location& loc, std::string_view password) {
         DataFileRequest system{default_data_file(loc, "system"), 64 * 1024 * 1024, true, 8 * 1024 * 1024, unlimited_size,
                             false};
         check_data_file(system);
-        Stmt(db.handle(), "INSERT INTO vdb_tablespaces VALUES ('SYSTEM', 'ONLINE', 'PERMANENT')").run();
+        Stmt(db.handle(), "INSERT INTO vdb_tablespaces(name, status, contents) VALUES ('SYSTEM', 'ONLINE', 'PERMANENT')").run();
         add_data_file_record(db.handle(), "SYSTEM", system);
         // The dictionary itself takes room in SYSTEM, as it would on a server.
         Stmt(db.handle(), "INSERT INTO vdb_segments(owner, name, kind, tablespace, bytes, definition) "

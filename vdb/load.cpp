@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <set>
 
 #include "vdb/columns.h"
 #include "vdb/dumpfile.h"
@@ -95,6 +96,7 @@ public:
         : session_(session), options_(options), report_(report) {
         if (!options.full && options.from_users.empty()) from_users_ = {session.user()};
         else from_users_ = options.from_users;
+        index_listed_tables();
         if (!options.index_file.empty()) {
             index_file_ = std::fopen(options.index_file.c_str(), "w");
             if (!index_file_)
@@ -165,13 +167,19 @@ private:
         if (!options_.full && std::find(from_users_.begin(), from_users_.end(), owner) == from_users_.end())
             return false;
         if (options_.tables.empty()) return true;
+        return listed_names_.count(table) || listed_tables_.count({owner, table});
+    }
+
+    // TABLES as sets, so that a file of many tables is matched against a long
+    // list in time proportional to both.
+    void index_listed_tables() {
         for (const auto& item : options_.tables) {
             size_t dot = item.find('.');
-            if (dot == std::string::npos ? list_name(item) == table
-                                         : list_name(item.substr(0, dot)) == owner && list_name(item.substr(dot + 1)) == table)
-                return true;
+            if (dot == std::string::npos)
+                listed_names_.insert(list_name(item));
+            else
+                listed_tables_.insert({list_name(item.substr(0, dot)), list_name(item.substr(dot + 1))});
         }
-        return false;
     }
 
     void fail_table(const std::string& why) {
@@ -208,8 +216,7 @@ private:
             std::fprintf(index_file_, "-- %s;\n", create_statement(t, true).c_str());
             return;
         }
-        if (!create_table(t)) return;
-        if (options_.rows) open_writer();
+        rows_wanted_ = create_table(t) && options_.rows;
     }
 
     bool create_table(const TableLine& t) {
@@ -235,18 +242,13 @@ private:
         return true;
     }
 
-    void open_writer() {
-        try {
-            writer_ = session_.row_writer(target_, table_);
-        } catch (const Error& error) {
-            fail_table(error_text(error));
-        }
-    }
-
     void row(std::string_view text, long number) {
-        if (!table_active_ || table_failed_ || !writer_) return;
+        if (!table_active_ || table_failed_ || !rows_wanted_) return;
         if (!decode_row_line(text, row_)) return fail_table("line " + std::to_string(number) + " holds a malformed row");
         try {
+            // Opened at the first row, so that a table without rows costs no
+            // transaction of its own.
+            if (!writer_) writer_ = session_.row_writer(target_, table_);
             writer_->add(row_);
             ++rows_;
             pending_bytes_ += static_cast<long>(text.size());
@@ -262,7 +264,6 @@ private:
         session_.commit();
         rows_committed_ = true;
         pending_bytes_ = 0;
-        writer_ = session_.row_writer(target_, table_);
     }
 
     void index(std::string_view text, long number) {
@@ -308,9 +309,11 @@ private:
     const ImportOptions& options_;
     Report& report_;
     std::vector<std::string> from_users_;
+    std::set<std::string> listed_names_;
+    std::set<std::pair<std::string, std::string>> listed_tables_;
     std::FILE* index_file_ = nullptr;
     std::string owner_, table_, target_;
-    bool table_active_ = false, table_failed_ = false, rows_committed_ = false;
+    bool table_active_ = false, table_failed_ = false, rows_committed_ = false, rows_wanted_ = false;
     int64_t rows_ = 0;
     long pending_bytes_ = 0;
     std::unique_ptr<RowWriter> writer_;
@@ -368,11 +371,24 @@ int run_import(const Location& loc, const UtilityParameters& parameters, Report&
     report.line("Connected to instance " + loc.sid + " as " + session->user() + ".");
     report.line("Importing from " + options.file + ", exported by " + exporting_user +
                 (options.index_file.empty() ? "" : "; writing the index file " + options.index_file));
-    Importer importer(*session, options, report);
-    importer.start(exporting_user);
-    std::string_view text;
-    while (reader.next(text)) importer.line(text, reader.number());
-    importer.finish();
+    // A commit for each table, as keeping the tables finished before a failure
+    // needs, without waiting for the disk at each one: the run ends durable,
+    // however it ends.
+    session->defer_sync();
+    try {
+        Importer importer(*session, options, report);
+        importer.start(exporting_user);
+        std::string_view text;
+        while (reader.next(text)) importer.line(text, reader.number());
+        importer.finish();
+    } catch (...) {
+        try {
+            session->sync();
+        } catch (const Error&) {
+        }
+        throw;
+    }
+    session->sync();
     return finish(report, "Import");
 }
 

@@ -4,6 +4,7 @@
 
 #include "vdb/catalog.h"
 #include "vdb/errors.h"
+#include "vdb/rowtable.h"
 #include "vdb/space.h"
 
 namespace vdb {
@@ -12,10 +13,6 @@ namespace {
 
 bool is_symbol(const Token* t, std::string_view symbol) {
     return t && t->kind == TokenKind::symbol && t->text == symbol;
-}
-
-bool is_word(const Token* t, std::string_view word) {
-    return t && t->kind == TokenKind::word && t->value == word;
 }
 
 // Words after a table name that start the next clause rather than an alias.
@@ -70,28 +67,26 @@ ResolvedTable resolve_table(const SessionContext& ctx, const QualifiedName& name
             check_writable(ctx.db, segment->tablespace);
         else
             check_readable(ctx.db, segment->tablespace);
-        return {owner, name.name, segment->tablespace, storage_name(owner, name.name)};
+        return {owner, name.name, segment->tablespace, *segment};
     }
     const DictionaryView* view = nullptr;
     if (name.owner.empty() || name.owner == dictionary_owner) view = find_dictionary_view(name.name);
     if (!view) fail(code::table_missing, (name.owner.empty() ? "" : name.owner + ".") + name.name);
     if ((view->needs_dba && !ctx.dba) || access == Access::write)
         fail(code::no_privilege, std::string(dictionary_owner) + "." + name.name);
-    return {std::string(dictionary_owner), name.name, "", storage_name(dictionary_owner, name.name)};
+    return {std::string(dictionary_owner), name.name, "", {}};
 }
 
-RewrittenStatement rewrite_statement(const SessionContext& ctx, const std::vector<Token>& tokens) {
-    RewrittenStatement out;
+std::string rewrite_query(const SessionContext& ctx, const std::vector<Token>& tokens) {
+    std::string out;
     Walk walk(tokens);
     std::vector<Frame> frames(1);
-    bool expect_table = false, insert = false, insert_target_done = false;
-    size_t first = walk.next(static_cast<size_t>(-1));
-    if (is_word(walk.at(first), "INSERT")) insert = true;
+    bool expect_table = false, after_in = false;
 
     for (size_t i = 0; i < tokens.size(); ++i) {
         const Token& t = tokens[i];
         if (t.kind == TokenKind::space) {
-            out.text += t.text;
+            out += t.text;
             continue;
         }
         if (is_symbol(&t, ";") && walk.next(i) >= tokens.size()) break;
@@ -105,22 +100,22 @@ RewrittenStatement rewrite_statement(const SessionContext& ctx, const std::vecto
                 if (!second) fail(code::missing_expression, "a table name is missing after \".\"");
                 name = {name.name, checked_name(*second)};
             }
-            bool target = insert && !insert_target_done;
-            insert_target_done = insert_target_done || target;
-            ResolvedTable table = resolve_table(ctx, name, target ? Access::write : Access::read);
-            out.text += table.storage;
-            // Columns qualified with the table's own name keep working.
-            if (!target && ends_table_reference(walk.at(walk.next(last)))) out.text += " AS " + quote_name(name.name);
-            if (target) out.targets.push_back(table);
+            ResolvedTable table = resolve_table(ctx, name, Access::read);
+            out += table.segment.id ? row_table_name(ctx.db, table.segment.id)
+                                    : storage_name(dictionary_owner, table.name);
+            // Columns qualified with the table's own name keep working (an IN
+            // operand takes no name).
+            if (!after_in && ends_table_reference(walk.at(walk.next(last)))) out += " AS " + quote_name(name.name);
             i = last;
             continue;
         }
-        expect_table = false;
+        expect_table = after_in = false;
         if (t.kind == TokenKind::word) {
             if (t.value == "SELECT") frames.back().query = true;
             if (t.value == "FROM" && frames.back().query) expect_table = frames.back().from = true;
             if (t.value == "JOIN") expect_table = true;
-            if (t.value == "INTO" && insert && !insert_target_done && frames.size() == 1) expect_table = true;
+            // "x IN name" reads a table as much as a FROM does.
+            if (t.value == "IN") expect_table = after_in = true;
             if (ends_from_list(t)) frames.back().from = false;
         } else if (is_symbol(&t, "(")) {
             frames.emplace_back();
@@ -129,7 +124,7 @@ RewrittenStatement rewrite_statement(const SessionContext& ctx, const std::vecto
         } else if (is_symbol(&t, ",") && frames.back().from) {
             expect_table = true;
         }
-        out.text += t.text;
+        out += t.text;
     }
     return out;
 }

@@ -1,26 +1,24 @@
 #include "vdb/session.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
 #include "vdb/db.h"
 #include "vdb/ddl.h"
+#include "vdb/insert.h"
 #include "vdb/instance.h"
 #include "vdb/password.h"
 #include "vdb/resolve.h"
+#include "vdb/rowstore.h"
 #include "vdb/space.h"
 #include "vdb/state.h"
 
 namespace vdb {
 
 namespace {
-
-void bind_all(Stmt& stmt, const std::vector<Value>& binds) {
-    if (stmt.parameter_count() != static_cast<int>(binds.size()))
-        fail(code::variables_unbound, "the statement has " + std::to_string(stmt.parameter_count()) +
-                                          " variables, " + std::to_string(binds.size()) + " values were given");
-    for (size_t i = 0; i < binds.size(); ++i) stmt.bind(static_cast<int>(i + 1), binds[i]);
-}
 
 std::string first_word(const std::vector<Token>& tokens, size_t skip = 0) {
     for (const auto& t : tokens) {
@@ -105,22 +103,14 @@ struct Session::Impl {
     int64_t insert(const std::vector<Token>& tokens, const std::vector<Value>& binds) {
         require_open();
         SessionContext ctx = context();
-        RewrittenStatement statement = rewrite_statement(ctx, tokens);
-        if (statement.targets.size() != 1) fail(code::missing_expression, "INSERT INTO needs a table");
-        const ResolvedTable& target = statement.targets.front();
+        InsertStatement statement(ctx, tokens);
+        const ResolvedTable& target = statement.target();
         begin_write();
         // A failing statement takes back only its own rows.
         db.exec("SAVEPOINT vdb_statement");
         try {
-            Stmt stmt(db.handle(), statement.text + " RETURNING *");
-            bind_all(stmt, binds);
-            int64_t rows = 0, bytes = 0;
-            while (stmt.step()) {
-                ++rows;
-                bytes += row_overhead;
-                for (int i = 0; i < stmt.columns(); ++i) bytes += stmt.cell_bytes(i);
-            }
-            charge_segment(db.handle(), target.owner, target.name, target.tablespace, bytes);
+            int64_t rows = statement.run(binds);
+            charge_segment(db.handle(), target.owner, target.name, target.tablespace, statement.bytes());
             db.exec("RELEASE vdb_statement");
             return rows;
         } catch (...) {
@@ -213,10 +203,9 @@ std::unique_ptr<Cursor> Session::query(std::string_view sql, const std::vector<V
     if (word != "SELECT" && word != "WITH") fail(code::invalid_sql, "only a query can be opened as a cursor");
     impl_->require_open();
     SessionContext ctx = impl_->context();
-    RewrittenStatement statement = rewrite_statement(ctx, tokens);
-    auto stmt = std::make_unique<Stmt>(impl_->db.handle(), statement.text);
+    auto stmt = std::make_unique<Stmt>(impl_->db.handle(), rewrite_query(ctx, tokens));
     if (!sqlite3_stmt_readonly(stmt->handle())) fail(code::invalid_sql, "a query may not change data");
-    bind_all(*stmt, binds);
+    bind_values(*stmt, binds);
     return std::make_unique<Cursor>(std::move(stmt));
 }
 
@@ -264,6 +253,22 @@ void Session::commit() {
 
 void Session::rollback() { impl_->end_transaction("ROLLBACK"); }
 
+void Session::defer_sync() { impl_->db.exec("PRAGMA synchronous = NORMAL"); }
+
+void Session::sync() {
+    // What the commits wrote and no checkpoint has copied into the database
+    // file yet (a checkpoint syncs what it copies) is in the write-ahead log:
+    // syncing the log and its folder makes those commits durable.
+    for (const std::string& path : {impl_->loc.database_file() + "-wal", impl_->loc.instance_dir()}) {
+        int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        int rc = fsync(fd);
+        int saved = errno;
+        close(fd);
+        if (rc != 0) fail(code::io_failure, path + ": " + std::strerror(saved));
+    }
+}
+
 const std::string& Session::user() const { return impl_->user; }
 bool Session::is_dba() const { return impl_->dba; }
 const Location& Session::location() const { return impl_->loc; }
@@ -274,28 +279,17 @@ namespace {
 
 class TableWriter : public RowWriter {
 public:
-    TableWriter(sqlite3* db, ResolvedTable table) : db_(db), table_(std::move(table)) {
-        Stmt probe(db, "SELECT * FROM " + table_.storage + " LIMIT 0");
-        columns_ = static_cast<size_t>(probe.columns());
-        std::string marks;
-        for (size_t i = 0; i < columns_; ++i) marks += i ? ", ?" : "?";
-        insert_ = std::make_unique<Stmt>(db, "INSERT INTO " + table_.storage + " VALUES (" + marks + ")");
-    }
+    TableWriter(sqlite3* db, ResolvedTable table)
+        : db_(db), table_(std::move(table)), inserter_(db, stored_table(db, table_.segment)) {}
 
-    size_t columns() const override { return columns_; }
+    size_t columns() const override { return inserter_.table().columns.size(); }
 
     void add(const Row& row) override {
-        if (row.size() != columns_)
+        if (row.size() != columns())
             fail(code::invalid_sql, "a row of " + std::to_string(row.size()) + " values for " +
-                                        std::to_string(columns_) + " columns of " + table_.owner + "." + table_.name);
-        int64_t bytes = row_overhead;
-        for (size_t i = 0; i < row.size(); ++i) {
-            insert_->bind(static_cast<int>(i + 1), row[i]);
-            bytes += cell_bytes(row[i].type, row[i].bytes.size());
-        }
-        insert_->run();
-        insert_->reset();
-        pending_ += bytes;
+                                        std::to_string(columns()) + " columns of " + table_.owner + "." + table_.name);
+        row_ = row;
+        pending_ += inserter_.insert(row_);
         if (++rows_ % 1000 == 0) flush();
     }
 
@@ -309,10 +303,19 @@ public:
 private:
     sqlite3* db_;
     ResolvedTable table_;
-    std::unique_ptr<Stmt> insert_;
-    size_t columns_ = 0;
+    RowInserter inserter_;
+    Row row_;
     int64_t rows_ = 0;
     int64_t pending_ = 0;
+};
+
+class TableReader : public RowReader {
+public:
+    TableReader(sqlite3* db, int64_t segment) : scan_(db, segment) {}
+    bool fetch(Row& row) override { return scan_.next(row); }
+
+private:
+    RowScan scan_;
 };
 
 }  // namespace
@@ -321,9 +324,16 @@ std::unique_ptr<RowWriter> Session::row_writer(std::string_view owner, std::stri
     impl_->require_open();
     SessionContext ctx = impl_->context();
     ResolvedTable resolved = resolve_table(ctx, QualifiedName{std::string(owner), std::string(table)}, Access::write);
-    if (resolved.tablespace.empty()) fail(code::no_privilege, resolved.owner + "." + resolved.name);
     impl_->begin_write();
     return std::make_unique<TableWriter>(impl_->db.handle(), std::move(resolved));
+}
+
+std::unique_ptr<RowReader> Session::row_reader(std::string_view owner, std::string_view table) {
+    impl_->require_open();
+    SessionContext ctx = impl_->context();
+    ResolvedTable resolved = resolve_table(ctx, QualifiedName{std::string(owner), std::string(table)}, Access::read);
+    if (!resolved.segment.id) fail(code::table_missing, resolved.owner + "." + resolved.name);
+    return std::make_unique<TableReader>(impl_->db.handle(), resolved.segment.id);
 }
 
 // ---- dictionary records for the utilities -----------------------------------
@@ -336,6 +346,14 @@ std::vector<SegmentRecord> Session::tables(std::string_view owner) {
     for (auto& table : segments(impl_->db.handle(), "TABLE", owner))
         if (table.owner != dictionary_owner) out.push_back(std::move(table));
     return out;
+}
+
+std::optional<SegmentRecord> Session::table(std::string_view owner, std::string_view name) {
+    impl_->require_open();
+    impl_->require_own_or_dba(owner);
+    auto segment = find_segment(impl_->db.handle(), owner, name);
+    if (!segment || segment->kind != "TABLE" || segment->owner == dictionary_owner) return std::nullopt;
+    return segment;
 }
 
 std::vector<SegmentRecord> Session::indexes(std::string_view owner, std::string_view table) {

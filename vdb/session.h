@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,6 +58,14 @@ public:
     virtual int64_t rows() const = 0;
 };
 
+// The rows of one table in row order, for the export utility.
+class RowReader {
+public:
+    virtual ~RowReader() = default;
+    // The next row into row; false at the end.
+    virtual bool fetch(Row& row) = 0;
+};
+
 // What the export utility writes to recreate a user.
 struct UserDefinition {
     std::string name;
@@ -94,7 +103,15 @@ public:
     void commit();
     void rollback();
 
+    // For a bulk import: each commit stays atomic and survives a killed process,
+    // but the commits reach the disk together at sync() instead of one by one.
+    void defer_sync();
+    // Makes every commit so far durable.
+    void sync();
+
     std::unique_ptr<RowWriter> row_writer(std::string_view owner, std::string_view table);
+    // Checks that the table may be read (privilege, tablespace online) first.
+    std::unique_ptr<RowReader> row_reader(std::string_view owner, std::string_view table);
 
     // The schema of the session (SYS for INTERNAL) and whether it holds the DBA role.
     const std::string& user() const;
@@ -103,6 +120,8 @@ public:
 
     // Dictionary records for the utilities; other users' objects need the DBA role.
     std::vector<SegmentRecord> tables(std::string_view owner = {});
+    // One table, or nothing when there is no such table.
+    std::optional<SegmentRecord> table(std::string_view owner, std::string_view name);
     std::vector<SegmentRecord> indexes(std::string_view owner, std::string_view table);
     std::vector<std::string> user_names();
     UserDefinition user_definition(std::string_view name);

@@ -91,7 +91,7 @@ void add_data_file_record(sqlite3* db, std::string_view tablespace, const DataFi
 void charge_segment(sqlite3* db, std::string_view owner, std::string_view name, std::string_view tablespace,
                     int64_t delta) {
     if (delta > 0) {
-        int64_t used = sum_of(db, "SELECT sum(bytes) FROM vdb_segments WHERE tablespace = ?", tablespace);
+        int64_t used = sum_of(db, "SELECT used_bytes FROM vdb_tablespaces WHERE name = ?", tablespace);
         int64_t total = sum_of(db, "SELECT sum(bytes) FROM vdb_datafiles WHERE tablespace = ?", tablespace);
         if (used + delta > total && !extend(db, tablespace, used + delta - total))
             fail(code::cannot_extend, std::string(owner) + "." + std::string(name) + " in tablespace " +

@@ -1,6 +1,7 @@
 #include "vdb/sqltext.h"
 
 #include <cctype>
+#include <algorithm>
 #include <climits>
 
 #include "vdb/errors.h"
@@ -260,6 +261,10 @@ std::string TokenReader::text_until_close() {
         ++at_;
     }
     syntax_error();
+}
+
+std::vector<Token> TokenReader::rest() const {
+    return std::vector<Token>(tokens_.begin() + static_cast<std::ptrdiff_t>(std::min(at_, tokens_.size())), tokens_.end());
 }
 
 }  // namespace vdb

@@ -71,6 +71,8 @@ public:
     int64_t size_in_bytes();
     // The text of the tokens from the current one to the matching ")", which is consumed.
     std::string text_until_close();
+    // The tokens from the current one to the end.
+    std::vector<Token> rest() const;
 
     [[noreturn]] void syntax_error() const;
 

@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "vdb/db.h"
 #include "vdb/demo.h"
 #include "vdb/instance.h"
 #include "vdb/session.h"
@@ -27,6 +28,8 @@ int usage() {
 
 void print_status(const vdb::Location& loc) {
     vdb::require_instance(loc);
+    // An instance this engine cannot read is no working instance, whatever its state says.
+    vdb::Db(loc.database_file(), false);
     vdb::State state = vdb::read_state(loc);
     std::printf("service %s\ninstance %s\n", std::string(vdb::name_of(state.service)).c_str(),
                 std::string(vdb::name_of(state.instance)).c_str());

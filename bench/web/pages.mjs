@@ -1,7 +1,7 @@
 // What the benchmarks through Apache share: the tool pages as a browser asks
 // for them, the login that gives their cookie, single requests and wrk runs
-// with their checks, the server's error log and statements against the
-// instance.
+// with their checks, the server's error log, statements against an instance,
+// and the table of figures they print.
 // bench/run.sh installs the home, starts Apache and hands both over.
 import { execFileSync, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
@@ -25,6 +25,25 @@ const WRK_SCRIPT = path.join(here, 'page.lua');
 const HOST = '127.0.0.1';
 const base = `http://${HOST}:${port}`;
 
+export const verdict = (met) => (met ? 'met' : 'MISSED');
+// What is being measured, while the table is not yet there.
+export const progress = (text) => process.stderr.write(`bench: ${text}\n`);
+
+// The smallest value that at least fraction p of the values do not exceed.
+export function percentile(values, p) {
+  const sorted = [...values].sort((a, b) => a - b);
+  return sorted[Math.max(0, Math.ceil(p * sorted.length) - 1)];
+}
+
+// A table of rows of cells as Markdown, the first row its head.
+export function printTable(rows) {
+  const widths = rows[0].map((_, column) => Math.max(...rows.map((row) => String(row[column]).length)));
+  const line = (row) => `| ${row.map((cell, column) => String(cell).padEnd(widths[column])).join(' | ')} |`;
+  console.log(line(rows[0]));
+  console.log(`|${widths.map((w) => '-'.repeat(w + 2)).join('|')}|`);
+  for (const row of rows.slice(1)) console.log(line(row));
+}
+
 // The names the trivial page is installed under in kv/bin, one per kind of
 // answer: Apache passes an nph- program's output through, and parses the other.
 export const TRIVIAL = { nph: 'nph-kvbench-page', parsed: 'kvbench-page' };
@@ -34,7 +53,8 @@ const ERROR_BLOCK = '<H3>KV';
 
 export const form = (fields) => Object.entries(fields).map(([k, v]) => `${k}=${encodeURIComponent(v)}`).join('&');
 
-export const loginFields = { VANTOR_SID: 'PROD', VANTOR_HOME: home, KVCUSER: 'SYSTEM', KVCPASSWORD: 'demo' };
+// The login form for an instance of the home (the demo's PROD unless told).
+export const loginFields = (sid = 'PROD') => ({ VANTOR_SID: sid, VANTOR_HOME: home, KVCUSER: 'SYSTEM', KVCPASSWORD: 'demo' });
 
 // The export tool's first page as posted back with one of its buttons.
 export const exportFields = (extra) => ({
@@ -91,8 +111,8 @@ export function request({ method = 'GET', target, body = '', cookie = '' }) {
 }
 
 // The login cookie as the launcher sets it, enciphered password and all.
-export async function login() {
-  const answer = await request({ method: 'POST', target: '/PROD-bin/kvla', body: form(loginFields) });
+export async function login(sid = 'PROD') {
+  const answer = await request({ method: 'POST', target: `/${sid}-bin/kvla`, body: form(loginFields(sid)) });
   const cookie = /^Set-Cookie: ([^;\r\n]*)/mi.exec(answer.head)?.[1];
   if (answer.status !== 200 || !cookie) throw new Error(`the login failed:\n${answer.head}\n${answer.body}`);
   return cookie;
@@ -102,9 +122,9 @@ export async function login() {
 // usage page names. ends: how the complete page ends; refuse: what only a
 // failed page holds (an error block); goal: the most its median may cost
 // against the trivial page of the same size.
-export async function toolPages(cookie) {
+export async function toolPages(cookie, sid = 'PROD') {
   const pages = [
-    { name: 'login launcher (POST)', program: 'kvla', method: 'POST', body: form(loginFields), ends: '</html>' },
+    { name: 'login launcher (POST)', program: 'kvla', method: 'POST', body: form(loginFields(sid)), ends: '</html>' },
     { name: 'backup page', program: 'nph-kvb', ends: 'not available on NT yet!\n', goal: 1.5 },
     { name: 'export first page', program: 'nph-kve', ends: '</html>' },
     {
@@ -114,11 +134,12 @@ export async function toolPages(cookie) {
     { name: 'import first page', program: 'nph-kvi', ends: '</html>' },
     { name: 'tablespace usage page', program: 'kvx', ends: '</html>', goal: 2.5 },
   ];
-  const usage = await request({ target: '/PROD-bin/kvx', cookie });
-  const chart = /<IMG src=http:\/\/[^/]+(\/PROD-bin\/kvx\/kvx\d+\.gif\?[^ >]*)>/.exec(usage.body)?.[1];
+  const bin = `/${sid}-bin`;
+  const usage = await request({ target: `${bin}/kvx`, cookie });
+  const chart = new RegExp(`<IMG src=http://[^/]+(${bin}/kvx/kvx\\d+\\.gif\\?[^ >]*)>`).exec(usage.body)?.[1];
   if (!chart) throw new Error(`the usage page names no chart:\n${usage.body}`);
   const [chartPath, chartQuery] = chart.split('?');
-  pages.push({ name: 'usage chart (GIF)', program: 'kvx', pathInfo: chartPath.slice('/PROD-bin/kvx'.length),
+  pages.push({ name: 'usage chart (GIF)', program: 'kvx', pathInfo: chartPath.slice(`${bin}/kvx`.length),
     query: chartQuery, ends: ';', refuse: '', goal: 1.3 });
   for (const page of pages) {
     page.method ??= 'GET';
@@ -128,7 +149,7 @@ export async function toolPages(cookie) {
     page.refuse ??= ERROR_BLOCK;
     page.cookie = cookie;
     page.nph = page.program.startsWith('nph-');
-    page.target = `/PROD-bin/${page.program}${page.pathInfo}${page.query ? `?${page.query}` : ''}`;
+    page.target = `${bin}/${page.program}${page.pathInfo}${page.query ? `?${page.query}` : ''}`;
   }
   return pages;
 }
@@ -201,10 +222,11 @@ export function asWebUser(program, args = []) {
   return ['setpriv', '--reuid=nobody', '--regid=nogroup', '--clear-groups', program, ...args];
 }
 
-// A statement against the demo instance; its rows, one a line.
-export function sql(statement) {
+// A statement against an instance of the home (the demo's unless told); its
+// rows, one a line.
+export function sql(statement, sid = 'PROD') {
   const [command, ...args] = asWebUser(path.join(home, 'bin/vdbadm'),
-    ['--home', home, 'sql', 'PROD', 'system/demo', statement]);
+    ['--home', home, 'sql', sid, 'system/demo', statement]);
   return execFileSync(command, args, { encoding: 'utf8', stdio: ['ignore', 'pipe', 'pipe'] });
 }
 

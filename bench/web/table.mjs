@@ -8,7 +8,8 @@ import os from 'node:os';
 import path from 'node:path';
 import { performance } from 'node:perf_hooks';
 import {
-  answerFault, asWebUser, benchBuild, cgiEnvironment, home, login, pageSize, request, scratch, toolPages, trivialTwin,
+  answerFault, asWebUser, benchBuild, cgiEnvironment, home, login, pageSize, percentile, printTable, progress, request,
+  scratch, toolPages, trivialTwin, verdict,
 } from './pages.mjs';
 
 // Each page is timed for SECONDS, and never fewer than MIN_PAIRS times.
@@ -22,15 +23,6 @@ const MiB = 1024 * 1024;
 
 const ms = (value) => value.toFixed(2);
 const ratio = (a, b) => (a / b).toFixed(2);
-const verdict = (met) => (met ? 'met' : 'MISSED');
-// What is being measured, while the table is not yet there.
-const progress = (text) => process.stderr.write(`bench: ${text}\n`);
-
-// The smallest value that at least fraction p of the values do not exceed.
-function percentile(values, p) {
-  const sorted = [...values].sort((a, b) => a - b);
-  return sorted[Math.max(0, Math.ceil(p * sorted.length) - 1)];
-}
 
 const summary = (values) => ({
   p10: percentile(values, 0.1), median: percentile(values, 0.5), p99: percentile(values, 0.99), count: values.length,
@@ -136,14 +128,6 @@ function utilities() {
   const benchmarks = googleBenchmark(path.join(benchBuild, 'vdb/vdb_bench'),
     ['--benchmark_filter=^BM_(Dbdump|SqliteDump|Dbload|SqliteRead)/']);
   return Object.fromEntries(benchmarks.map((b) => [b.name.replace(/\/.*/, ''), b.real_time]));
-}
-
-function printTable(rows) {
-  const widths = rows[0].map((_, column) => Math.max(...rows.map((row) => String(row[column]).length)));
-  const line = (row) => `| ${row.map((cell, column) => String(cell).padEnd(widths[column])).join(' | ')} |`;
-  console.log(line(rows[0]));
-  console.log(`|${widths.map((w) => '-'.repeat(w + 2)).join('|')}|`);
-  for (const row of rows.slice(1)) console.log(line(row));
 }
 
 const mb = (kb) => `${(kb / 1024).toFixed(1)} MB`;

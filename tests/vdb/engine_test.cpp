@@ -1,4 +1,5 @@
 // The instance engine: logons, states, the dictionary, statements and space.
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <functional>
@@ -135,7 +136,8 @@ TEST_F(EngineTest, StatementsReachOnlyResolvedTables) {
     auto sales = as("sales");
     const char* refused[] = {"select * from vdb_users", "select * from sqlite_master",
                              "select * from \"SALES.ORDERS\"", "select 1 from dual; select 2 from dual",
-                             "select * from orders where id in (select id from vdb_segments)"};
+                             "select * from orders where id in (select id from vdb_segments)",
+                             "select 1 from dual where 'DBA' in vdb_roles"};
     for (const char* statement : refused) {
         SCOPED_TRACE(statement);
         EXPECT_LT(code_of([&] { sales->query(statement); }), 0);
@@ -145,6 +147,22 @@ TEST_F(EngineTest, StatementsReachOnlyResolvedTables) {
     vdb::Row row;
     ASSERT_TRUE(cursor->fetch(row));
     EXPECT_EQ(row[0].to_text(), "Novak");
+}
+
+// An instance file of another layout is refused with a message that says what
+// to do, never read as if it were empty.
+TEST_F(EngineTest, AnInstanceOfAnotherLayoutIsRefusedAtConnect) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(loc.database_file().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version = 1", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    try {
+        as("system");
+        FAIL() << "the connect succeeded";
+    } catch (const vdb::Error& error) {
+        EXPECT_EQ(error.code(), vdb::code::io_failure);
+        EXPECT_NE(std::string(error.what()).find("vdbadm create"), std::string::npos) << error.what();
+    }
 }
 
 TEST_F(EngineTest, DataFilesAreRealFilesAtTheirDeclaredSize) {

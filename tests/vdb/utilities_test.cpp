@@ -163,6 +163,42 @@ TEST_F(UtilityTest, ImportHonoursUsersTablesRowsIgnoreAndIndexFile) {
     EXPECT_EQ(rows("C1.ORDERS").size(), 3u);
 }
 
+// Many tables over several users, named one by one: each listed table is found
+// by its name, in the order of the list, and an import picks out its TABLES
+// the same way.
+TEST_F(UtilityTest, TableModeFindsEachListedTableAmongMany) {
+    std::vector<std::string> statements;
+    for (int user = 1; user <= 3; ++user) {
+        std::string owner = "U" + std::to_string(user);
+        statements.push_back("CREATE USER " + owner + " IDENTIFIED BY demo");
+        for (int t = 0; t < 30; ++t) statements.push_back("CREATE TABLE " + owner + ".T" + std::to_string(t) + " (N NUMBER)");
+    }
+    statements.push_back("INSERT INTO U2.T9 VALUES (42)");
+    statements.push_back("CREATE USER COPY IDENTIFIED BY demo");
+    run(statements);
+
+    std::vector<std::string> lines = {"TABLES=("};
+    std::vector<std::pair<std::string, std::string>> expected;
+    for (int t = 29; t >= 0; t -= 4)
+        for (const char* owner : {"U3", "U1", "U2"}) {
+            lines.push_back(std::string(owner) + ".T" + std::to_string(t) + ",");
+            expected.emplace_back(owner, "T" + std::to_string(t));
+        }
+    lines.push_back("U2.NOPE,");
+    lines.push_back("NOBODY.T1)");
+    Outcome r = dump(lines);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("table U2.NOPE was not found"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("exporting table U2.T9 1 rows exported"), std::string::npos) << r.err;
+    EXPECT_EQ(scan_export(dump_file()), expected);
+
+    Outcome loaded = load({"FROMUSER=(", "U2)", "TOUSER=(", "COPY)", "TABLES=(", "T9,", "U2.T13,", "U1.T17)"});
+    EXPECT_EQ(loaded.status, 0) << loaded.err;
+    EXPECT_EQ(column("select table_name from all_tables where owner = 'COPY' order by 1"),
+              (std::vector<std::string>{"T13", "T9"}));
+    EXPECT_EQ(rows("COPY.T9"), rows("U2.T9"));
+}
+
 // A dump read back as dbdump wrote it, and once more as a copy of it with
 // CR LF line ends (from a system that writes them) reads.
 TEST_F(UtilityTest, HostileDataRoundTripsByteForByte) {
