@@ -57,6 +57,12 @@ struct Frame {
     bool from = false;   // inside its FROM list
 };
 
+// The server divides exactly: 7/2 is 3.5, and a sum of bytes over 1024 keeps
+// its fraction for ROUND to see. SQLite divides two whole numbers as whole
+// numbers, so every "/" first makes its left operand real. "*" and "/" bind
+// alike and from the left, so the factor joins whatever the left operand is.
+constexpr const char* exact_division = "* 1.0 /";
+
 }  // namespace
 
 ResolvedTable resolve_table(const SessionContext& ctx, const QualifiedName& name, Access access) {
@@ -110,6 +116,10 @@ std::string rewrite_query(const SessionContext& ctx, const std::vector<Token>& t
             continue;
         }
         expect_table = after_in = false;
+        if (is_symbol(&t, "/")) {
+            out += exact_division;
+            continue;
+        }
         if (t.kind == TokenKind::word) {
             if (t.value == "SELECT") frames.back().query = true;
             if (t.value == "FROM" && frames.back().query) expect_table = frames.back().from = true;

@@ -52,6 +52,24 @@ TEST_F(EngineTest, UserNamesFoldButPasswordsAreExact) {
     EXPECT_EQ(as("internal")->user(), "SYS");
 }
 
+// Division keeps its fraction wherever it stands, as the server's numbers do,
+// and a "/" inside a literal or a comment stays text.
+TEST_F(EngineTest, DivisionIsExact) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"7/2", "3.5"},          {"-7/2", "-3.5"},     {"10/5", "2"},      {"2*3/4", "1.5"},
+        {"1-6/4", "-0.5"},       {"(3+4)/(1+1)", "3.5"}, {"8/2/2", "2"},   {"7/2*2", "7"},
+        {"round(8254300/1024)", "8061"}, {"'7/2'", "7/2"}, {"7/2 /* 1/2 */", "3.5"}, {"count(*)/4", "0.25"},
+    };
+    for (const auto& [expression, shown] : cases) {
+        SCOPED_TRACE(expression);
+        EXPECT_EQ(column(std::string("select ") + expression + " from dual"), std::vector<std::string>{shown});
+    }
+    // The usage page's kilobytes of a data file whose size is no whole number of them.
+    run({"CREATE TABLESPACE ODD DATAFILE '" + file("odd.dbf") + "' SIZE 8254300"});
+    EXPECT_EQ(column("select round((sum(bytes)/1024)) from sys.dba_data_files where tablespace_name='ODD'"),
+              std::vector<std::string>{"8061"});
+}
+
 // The digest runs on the processor's SHA instructions where it has them:
 // messages of one, two and many blocks give the published digests, and a
 // hash that instances already hold still admits its password.
