@@ -3,6 +3,7 @@
 //   HOME/dbs/initSID.vpf      parameters ("name = value" lines, "#" comments)
 //   HOME/dbs/SID/instance.db  dictionary and table data
 //   HOME/dbs/SID/state        service and instance state
+//   HOME/dbs/SID/events.log   what happened to the instance, one line each
 //   HOME/export/              export files of the utilities
 #pragma once
 
@@ -22,6 +23,7 @@ struct Location {
     std::string instance_dir() const { return dbs_dir() + "/" + sid; }
     std::string database_file() const { return instance_dir() + "/instance.db"; }
     std::string state_file() const { return instance_dir() + "/state"; }
+    std::string event_log_file() const { return instance_dir() + "/events.log"; }
     std::string export_dir() const { return home + "/export"; }
 };
 

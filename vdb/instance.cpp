@@ -9,6 +9,7 @@
 
 #include "vdb/catalog.h"
 #include "vdb/db.h"
+#include "vdb/event_log.h"
 #include "vdb/errors.h"
 #include "vdb/password.h"
 #include "vdb/session.h"
@@ -121,6 +122,7 @@ void create_instance(const Location& loc, std::string_view password) {
         write_small_file(log_file(loc, n), 1024 * 1024);
     }
     write_initial_state(loc, State{Service::running, Instance::open});
+    create_event_log(loc);
     bootstrap_dictionary(loc, password);
 
     auto sys = Session::connect(loc, "SYS", password);
