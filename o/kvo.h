@@ -59,6 +59,15 @@ constexpr int KVO_PARAMETER_TEXT_SIZE = 8191;
 // 1012, 1032, 1033), 1013, or the failing call's code.
 int kvo_startup_mount(kvg_credentials* credentials, kvo_sql_error* error, kvg_context* context, const char* path,
                       const char* text);
+// Opens a started (mounted 0) or mounted (mounted 1) instance with a normal
+// logon. 0, 1013 or the failing call's code.
+int kvo_open_database(kvg_credentials* credentials, kvo_sql_error* error, kvg_context* context, int mounted);
+// Shuts the instance down in mode (dbcall's normal, immediate or abort) with a
+// privileged connection. 0, 1013 or the failing call's code.
+int kvo_shutdown(kvg_credentials* credentials, kvo_sql_error* error, kvg_context* context, int mode);
+// Whether the credentials may open a privileged connection (INTERNAL or the
+// DBA role, in any state of a running service): 0, 1013 or the refusal's code.
+int kvo_privileged_check(kvg_credentials* credentials, kvo_sql_error* error, kvg_context* context);
 // Shuts the instance down at once (abort). 0, 1013 or the failing call's code.
 int kvo_abort(kvg_credentials* credentials, kvo_sql_error* error, kvg_context* context);
 

@@ -28,6 +28,7 @@
 
 // Shutdown modes; every one leaves the instance down and its service running.
 constexpr int DBC_SHUTDOWN_NORMAL = 0;
+constexpr int DBC_SHUTDOWN_IMMEDIATE = 1;
 constexpr int DBC_SHUTDOWN_ABORT = 64;
 
 // The host data area of a privileged connection: 256 bytes.
@@ -66,6 +67,29 @@ int dbc_open(dbc_cursor* cda, dbc_logon* lda);
 // Runs one statement on the cursor's logon.
 int dbc_run(dbc_cursor* cda, const char* statement);
 int dbc_close(dbc_cursor* cda);
+
+// What Database Control shows of the instance, read from its own files in
+// any state, without a logon.
+constexpr int DBC_INSTANCE_DOWN = 0;
+constexpr int DBC_INSTANCE_STARTED = 1;
+constexpr int DBC_INSTANCE_MOUNTED = 2;
+constexpr int DBC_INSTANCE_OPEN = 3;
+struct dbc_instance_status {
+    int32_t code;
+    int32_t service_running;
+    int32_t instance;  // DBC_INSTANCE_...
+    int32_t autostart;
+    int32_t sessions;
+    int32_t data_files;
+    int64_t data_file_bytes;
+    char started[24];  // "YYYY-MM-DD HH:MM:SS", empty while down
+    char message[240];
+};
+int dbc_status(dbc_instance_status* status);
+// Calls each with every setting of the instance's parameter file, in its order.
+int dbc_parameters(void (*each)(const char* name, const char* value, void* data), void* data);
+// Calls each with the last count lines of the instance's event log, oldest first.
+int dbc_event_log_tail(int count, void (*each)(const char* line, void* data), void* data);
 
 // The general message text of code into buffer (zero-terminated, cut to
 // capacity - 1); returns its length.

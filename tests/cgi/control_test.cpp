@@ -1,0 +1,201 @@
+// Database Control against an instance of its own in the test home, moved
+// through every state by its own buttons.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/cgi_run.h"
+
+namespace {
+
+const std::string SID = "DBC";
+
+const std::string START_SERVICE = "Start Service";
+const std::string STOP_SERVICE = "Stop Service";
+const std::string START_UP = "Start Up";
+const std::string OPEN = "Open";
+const std::string SHUT_DOWN = "Shut Down";
+const std::string CANCEL = "Cancel";
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+form_fields login_of(const std::string& user, const std::string& password = "demo") {
+    form_fields cookie = with_field(login_fields(), "VANTOR_SID", SID);
+    cookie = with_field(cookie, "KVCUSER", user);
+    return with_field(cookie, "KVCPASSWORD", password);
+}
+
+tool_request request(const form_fields& form, bool posted = true, const form_fields& cookie = login_of("SYSTEM")) {
+    return {"kvd", form, cookie, posted, {{"SCRIPT_NAME", "/" + SID + "-bin/kvd"}}};
+}
+
+cgi_result kvd(const form_fields& form, bool posted = true, const form_fields& cookie = login_of("SYSTEM")) {
+    cgi_result r = run_request(request(form, posted, cookie));
+    EXPECT_EQ(r.exit_code, 0) << r.page;
+    EXPECT_TRUE(r.page.ends_with("</html>")) << r.page;
+    return r;
+}
+
+// "service running / instance open" and the like, from vdbadm.
+std::string state() {
+    cgi_result r = run_cgi(test_home() + "/bin/vdbadm", {"vdbadm", "--home", test_home(), "status", SID}, {});
+    std::string text = r.page;
+    for (char& c : text)
+        if (c == '\n') c = '/';
+    return text;
+}
+
+const std::string STOPPED = "service stopped/instance down/";
+const std::string DOWN = "service running/instance down/";
+const std::string MOUNTED = "service running/instance mounted/";
+const std::string OPENED = "service running/instance open/";
+
+// Brings the instance into one of the states above with vdbadm.
+void enter(const std::string& wanted) {
+    ASSERT_TRUE(vdbadm({"start", SID}));
+    if (wanted == OPENED) return;
+    ASSERT_TRUE(vdbadm({"stop", SID}));
+    if (wanted == MOUNTED) {
+        kvd({{"KVDTODO", START_UP}, {"KVDSTARTMODE", "MOUNT"}});
+    } else if (wanted == STOPPED) {
+        ASSERT_TRUE(vdbadm({"service-stop", SID}));
+    }
+    ASSERT_EQ(state(), wanted);
+}
+
+std::string button(const std::string& label) { return "<INPUT type=submit name=\"KVDTODO\" value=\"" + label + "\">"; }
+
+class Control : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (!vdbadm({"status", SID})) {
+            ASSERT_TRUE(vdbadm({"create", SID}));
+        }
+        ASSERT_TRUE(vdbadm({"start", SID}));
+        vdbadm({"sql", SID, "SYSTEM/demo", "CREATE USER EVE IDENTIFIED BY demo"});
+    }
+    void TearDown() override { vdbadm({"start", SID}); }
+};
+
+}  // namespace
+
+TEST_F(Control, EachStateOffersItsButtonsAndTheLightOfTheState) {
+    struct row {
+        std::string state;
+        std::vector<std::string> offered;
+        std::string instance_word;
+        std::string light;
+    } rows[] = {
+        {DOWN, {START_UP, STOP_SERVICE}, "down", "kvsredlight"},
+        {MOUNTED, {OPEN, SHUT_DOWN}, "mounted", "kvsyellowlight"},
+        {OPENED, {SHUT_DOWN}, "open", "kvsgreenlight"},
+    };
+    const std::vector<std::string> all = {START_SERVICE, STOP_SERVICE, START_UP, OPEN, SHUT_DOWN};
+    for (const row& r : rows) {
+        enter(r.state);
+        cgi_result page = kvd({}, false);
+        EXPECT_TRUE(contains(page.page, "<TR><TH align=left>Instance</TH><TD>" + r.instance_word + "</TD></TR>"))
+            << r.state << page.page;
+        EXPECT_TRUE(contains(page.page, "/" + SID + "/kv/pics/" + r.light + ".gif")) << r.state;
+        for (const std::string& label : all) {
+            bool offered = std::find(r.offered.begin(), r.offered.end(), label) != r.offered.end();
+            EXPECT_EQ(contains(page.page, button(label)), offered) << r.state << " " << label;
+        }
+        EXPECT_EQ(contains(page.page, "<TR><TH align=left>Started</TH>"), r.state != DOWN) << r.state;
+        EXPECT_TRUE(contains(page.page, "<TR><TD>db_name</TD><TD>" + SID + "</TD></TR>")) << r.state;
+        EXPECT_TRUE(contains(page.page, "<INPUT type=hidden name=\"KVDSTEP\" value=\"1\">")) << r.state;
+    }
+}
+
+TEST_F(Control, EveryActionLeavesTheStateItNamesAndSaysSo) {
+    struct row {
+        std::string from;
+        form_fields form;
+        std::string to;
+        std::string line;
+    } rows[] = {
+        {DOWN, {{"KVDTODO", START_UP}, {"KVDSTARTMODE", "OPEN"}}, OPENED, "Instance DBC was opened."},
+        {DOWN, {{"KVDTODO", START_UP}, {"KVDSTARTMODE", "MOUNT"}}, MOUNTED, "Instance DBC was started and mounted."},
+        {MOUNTED, {{"KVDTODO", OPEN}}, OPENED, "Instance DBC was opened."},
+        {MOUNTED, {{"KVDTODO", SHUT_DOWN}, {"KVDSHUTMODE", "NORMAL"}}, DOWN, "Instance DBC was shut down (normal)."},
+        {OPENED, {{"KVDTODO", SHUT_DOWN}, {"KVDSHUTMODE", "NORMAL"}}, DOWN, "Instance DBC was shut down (normal)."},
+        {OPENED, {{"KVDTODO", SHUT_DOWN}, {"KVDSHUTMODE", "ABORT"}, {"KVDCONFIRM", "1"}}, DOWN,
+         "Instance DBC was shut down (abort)."},
+        {OPENED, {{"KVDTODO", SHUT_DOWN}, {"KVDSHUTMODE", "IMMEDIATE"}, {"KVDCONFIRM", "1"}}, DOWN,
+         "Instance DBC was shut down (immediate)"},
+        {DOWN, {{"KVDTODO", STOP_SERVICE}}, STOPPED, "The service of instance DBC was stopped."},
+    };
+    for (const row& r : rows) {
+        enter(r.from);
+        cgi_result page = kvd(r.form);
+        EXPECT_EQ(state(), r.to) << r.line;
+        EXPECT_TRUE(contains(page.page, "<P><B>" + r.line)) << page.page;
+        // The page already shows the state the action left.
+        EXPECT_EQ(contains(page.page, "kvsgreenlight"), r.to == OPENED) << r.line;
+    }
+}
+
+TEST_F(Control, ActionsThatDoNotFitTheStateAreRefusedAndChangeNothing) {
+    struct row {
+        std::string state;
+        form_fields form;
+        std::string block;
+    } rows[] = {
+        {OPENED, {{"KVDTODO", STOP_SERVICE}}, "KVD-SVCSTOP-3040:</H3><P><STRONG>The service cannot be stopped while the instance is open."},
+        {MOUNTED, {{"KVDTODO", STOP_SERVICE}}, "KVD-SVCSTOP-3040:</H3><P><STRONG>The service cannot be stopped while the instance is mounted."},
+        {OPENED, {{"KVDTODO", START_UP}}, "KVD-STATE-3042:</H3><P><STRONG>This action does not fit the instance, which is open now."},
+        {OPENED, {{"KVDTODO", OPEN}}, "KVD-STATE-3042:"},
+        {DOWN, {{"KVDTODO", SHUT_DOWN}}, "KVD-STATE-3042:</H3><P><STRONG>This action does not fit the instance, which is down now."},
+    };
+    for (const row& r : rows) {
+        enter(r.state);
+        cgi_result page = kvd(r.form);
+        EXPECT_TRUE(contains(page.page, "<H3>" + r.block)) << page.page;
+        EXPECT_EQ(state(), r.state);
+    }
+}
+
+TEST_F(Control, ShutdownsThatEndWorkAreConfirmedFirst) {
+    for (const std::string mode : {"IMMEDIATE", "ABORT"}) {
+        enter(OPENED);
+        cgi_result page = kvd({{"KVDTODO", SHUT_DOWN}, {"KVDSHUTMODE", mode}});
+        EXPECT_EQ(state(), OPENED) << mode;
+        EXPECT_TRUE(contains(page.page, "<P><B>Shut Down " + std::string(mode == "ABORT" ? "Abort" : "Immediate") +
+                                            " will take instance DBC down"))
+            << page.page;
+        EXPECT_TRUE(contains(page.page, "<INPUT type=hidden name=\"KVDSHUTMODE\" value=\"" + mode + "\">"));
+        EXPECT_TRUE(contains(page.page, "<INPUT type=hidden name=\"KVDCONFIRM\" value=\"1\">"));
+        EXPECT_TRUE(contains(page.page, button(SHUT_DOWN)) && contains(page.page, button(CANCEL)));
+        // Cancel leaves the instance as it was.
+        page = kvd({{"KVDTODO", CANCEL}, {"KVDSHUTMODE", mode}, {"KVDCONFIRM", "1"}});
+        EXPECT_TRUE(contains(page.page, "<P><B>Nothing was changed."));
+        EXPECT_EQ(state(), OPENED);
+    }
+}
+
+TEST_F(Control, OnlyTheDbaActsAndOnlyFromItsOwnPage) {
+    enter(OPENED);
+    // A user without the DBA role sees the status, the reason, and no button.
+    const form_fields abort = {{"KVDTODO", SHUT_DOWN}, {"KVDSHUTMODE", "ABORT"}, {"KVDCONFIRM", "1"}};
+    cgi_result page = kvd(abort, true, login_of("EVE"));
+    EXPECT_EQ(state(), OPENED);
+    EXPECT_TRUE(contains(page.page, "KVD-NOTDBA-3002:</H3><P><STRONG>Administering the instance needs the DBA role."));
+    EXPECT_TRUE(contains(page.page, "<TR><TH align=left>Instance</TH><TD>open</TD></TR>"));
+    EXPECT_FALSE(contains(page.page, "name=\"KVDTODO\""));
+    EXPECT_FALSE(contains(page.page, "<H3>Parameters</H3>"));
+    // A refused password sees the database's refusal and nothing of the instance.
+    page = kvd(abort, true, login_of("SYSTEM", "guess"));
+    EXPECT_EQ(state(), OPENED);
+    EXPECT_TRUE(contains(page.page, "<H3>KVD-LOGIN-1017:</H3>")) << page.page;
+    EXPECT_FALSE(contains(page.page, "<TR><TH align=left>Instance</TH>"));
+    // A request that did not come from the tool's own page acts on nothing.
+    for (bool posted : {false, true}) {
+        tool_request forged = request(abort, posted);
+        forged.token = false;
+        cgi_result refused = run_request(forged);
+        EXPECT_TRUE(contains(refused.page, posted ? "-1061:</H3>" : "-1060:</H3>")) << refused.page;
+        EXPECT_EQ(state(), OPENED);
+    }
+}
