@@ -290,6 +290,10 @@ TEST(ErrorHelp, HasOneEntryForEveryErrorBlockWithAHelpLink) {
         {"KVX-TSPINF", -12154}, {"KVX-TSPINF", -12560}, {"KVX-TSPINF", -959}, {"KVX-TSPINF", -54},
         {"KVX-TSPINF", -1114}, {"KVX-TSTAT", -1541}, {"KVX-XPND", -1119}, {"KVX-CREAT", -1543},
         {"KVX-CREAT", -904},
+        // Database Control: its refusals, then the database errors of its logon and actions.
+        {"KVD-NOTDBA", 3002}, {"KVD-STARTSVC", 3039}, {"KVD-SVCSTOP", 3040}, {"KVD-SHUTNORM", 3041},
+        {"KVD-STATE", 3042}, {"KVD-STOPSVC", 3047}, {"KVD-LOGIN", -1017}, {"KVD-LOGIN", -12560},
+        {"KVD-STARTUP", -1081}, {"KVD-OPEN", -1034}, {"KVD-SHUTDOWN", -1034}, {"KVD-STATUS", -12154},
         // Backup.
         {"KVB-DEVP", 1013},
     };
