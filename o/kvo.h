@@ -2,6 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
+#include <functional>
+#include <string>
 
 constexpr int KVO_MESSAGE_SIZE = 512;
 
@@ -31,6 +34,13 @@ int kvo_checked(int code, kvo_sql_error* error);
 int kvo_db_status(kvg_credentials* credentials, kvo_sql_error* error, kvg_context* context);
 
 struct kvg_string_list;
+
+constexpr int KVO_ROW_COLUMNS = 8;
+// Calls each with the texts of the first columns (1 to KVO_ROW_COLUMNS) of
+// every row of a query, a value cut at 512 bytes (the connection is made).
+// 0, -1 (database) or 1013.
+int kvo_rows(kvg_credentials* credentials, kvo_sql_error* error, const char* statement, int columns,
+             const std::function<void(const char* const* values)>& each);
 
 // ---- dictionary queries ----------------------------------------------------
 
@@ -77,3 +87,16 @@ constexpr int KVO_ROLE_SIZE = 32;
 // The DBA role of the connected user into role (empty when not granted). 0 or -1.
 int kvo_check_dba(kvg_context* context, kvg_credentials* credentials, kvo_sql_error* error,
                   char role[KVO_ROLE_SIZE]);
+
+// ---- names -------------------------------------------------------------------
+
+// A name as typed that may reach statement text: a plain identifier (a
+// letter, then letters, digits, "_", "$" or "#", at most 30 in all) or a
+// double-quoted name of 1 to 30 bytes without quote or control characters.
+bool kvo_valid_name(const char* name);
+// How a name as the dictionary stores it is written so that the database, and
+// the name copy, read it back as itself: as it stands when it is a plain
+// upper-case identifier, else in double quotes.
+std::string kvo_name_text(const char* name);
+// Text without quote or control characters.
+bool kvo_plain_text(const char* text, size_t length);
