@@ -17,7 +17,6 @@ constexpr int PROPOSED_NAMES = 199;
 constexpr int NO_TABLESPACE = 9031;
 
 bool letter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-bool upper_letter(unsigned char c) { return c >= 'A' && c <= 'Z'; }
 bool digit_or_mark(unsigned char c) { return (c >= '0' && c <= '9') || c == '_' || c == '$' || c == '#'; }
 bool control(unsigned char c) { return c < 0x20 || c == 0x7f; }
 
@@ -98,10 +97,7 @@ bool kvx_valid_tablespace_name(const char* name) {
     return name && identifier(name, letter);
 }
 
-std::string kvx_name_text(const char* name) {
-    if (identifier(name, upper_letter)) return name;
-    return std::string("\"") + name + "\"";
-}
+std::string kvx_name_text(const char* name) { return esql_name_text(name); }
 
 bool kvx_valid_datafile_name(const char* name) { return name && *name && plain_text(name, std::strlen(name)); }
 
