@@ -123,8 +123,8 @@ void kve_carry_count(kvg_context* context, const kvg_var* variables, const char*
 // The same for a tool whose blocks carry another identifier ("KVI").
 [[noreturn]] void kve_fail_as(bk_host* host, kvg_context* context, const char* identifier, int help, int number);
 
-// A chosen name that no list of a parameter file can carry, and a file name
-// with a control character.
+// A chosen name that is none the database can hold or no name as the lists
+// write it, and a file name with a control character.
 constexpr int KVE_NO_LIST_ITEM = 4072, KVE_CONTROL_IN_NAME = 4073;
 constexpr int KVI_NO_LIST_ITEM = 5044, KVI_CONTROL_IN_NAME = 5045, KVI_NOT_A_LISTED_FILE = 5046;
 
@@ -151,10 +151,6 @@ void kve_require_login(bk_host* host, kvg_context* context, kvg_credentials* cre
 // Whether text holds a line break or another control character: such a
 // value would add a line of its own to the parameter file.
 bool kve_has_control_character(const char* text);
-// Whether text can stand as one item of a list of the parameter file: no
-// control character, and no comma or parenthesis, which would split the item
-// in two or end the list (the utilities pair the lists' items by position).
-bool kve_is_list_item(const char* text);
 
 // The parameter file, the utility run and the removal of the file.
 void kve_run_export(bk_host* host, kve_request* request);
@@ -199,12 +195,24 @@ private:
     bk_text_file* file_ = nullptr;
 };
 
+// How a utility's run ended: unknown when it could not be started, its pipe
+// failed or the page's reader went away before its end.
+enum kve_utility_end { KVE_UTILITY_DONE, KVE_UTILITY_WARNINGS, KVE_UTILITY_FAILED, KVE_UTILITY_UNKNOWN };
+// The run's end after the utility's messages: a run that did not do all it
+// was asked must not end the page as if it had.
+constexpr int KVE_ENDED_WITH_WARNINGS = 4074, KVE_ENDED_IN_FAILURE = 4075;
+constexpr int KVI_ENDED_WITH_WARNINGS = 5047, KVI_ENDED_IN_FAILURE = 5048;
+
 // Runs HOME/bin/<utility> PARFILE=path with its error output copied into the
 // page, then removes the parameter file, however the run ends. failure is the
 // page's text when the utility cannot be started or its pipe fails.
-void kve_run_utility(const char* home, const char* utility, const char* path, const char* failure);
+kve_utility_end kve_run_utility(const char* home, const char* utility, const char* path, const char* failure);
 // The start and the copy alone.
-void kve_pipe_utility(const char* home, const char* utility, const char* path, const char* failure);
+kve_utility_end kve_pipe_utility(const char* home, const char* utility, const char* path, const char* failure);
+// The block after the utility's messages when it ended with warnings or
+// failed; nothing when it did all it was asked.
+void kve_report_utility_end(kvg_context* context, const char* identifier, kve_utility_end end, int warnings,
+                            int failure);
 
 // The users, tables and table owners the database offers, SYS's excepted.
 // When the instance is down it is started and mounted for the queries and

@@ -59,15 +59,25 @@ bool write_as_text(const char* bytes, size_t length) {
     return os_write_raw(out, used);
 }
 
+// The utilities' exit status: 0 done, 2 done with warnings (a table not
+// found or not written), anything else (1, or a signal) nothing or not all done.
+kve_utility_end utility_end(int exit_status) {
+    if (exit_status == 0) return KVE_UTILITY_DONE;
+    if (exit_status == 2) return KVE_UTILITY_WARNINGS;
+    return KVE_UTILITY_FAILED;
+}
+
 // Removes the parameter file at the end of the run, however it ends.
 struct remove_on_exit {
     const char* path;
     ~remove_on_exit() { os_remove_file(path); }
 };
 
-// The posted boxes "prefix" + 0 to count - 1, in index order. A value that
-// holds a control character would add a line of its own to the file, a
-// comma or parenthesis an item of its own to the list: refused.
+// The posted boxes "prefix" + 0 to count - 1, in index order. Each value is
+// a name as the lists write it (OWNER.NAME for a table). Anything else (a
+// control character that would add a line of its own to the file, a comma
+// or parenthesis outside quotes that would add an item of its own to the
+// list) is refused.
 std::vector<const char*> chosen_boxes(kve_parameter_file& file, kve_request* r, char prefix, int count, int refusal) {
     std::vector<const char*> values;
     for (int i = 0; i < count; ++i) {
@@ -75,7 +85,7 @@ std::vector<const char*> chosen_boxes(kve_parameter_file& file, kve_request* r, 
         std::snprintf(name, sizeof name, "%c%d", prefix, i);
         const char* value = kvg_first_value(name, r->variables, r->context);
         if (!value) continue;
-        if (!kve_is_list_item(value)) file.fail(0, KVE_NO_LIST_ITEM);
+        if (!esql_is_name_text(value, prefix == 'T')) file.fail(0, KVE_NO_LIST_ITEM);
         values.push_back(value);
     }
     if (values.empty()) file.fail(0, refusal);
@@ -189,8 +199,6 @@ bool kve_has_control_character(const char* text) {
     return false;
 }
 
-bool kve_is_list_item(const char* text) { return !kve_has_control_character(text) && !std::strpbrk(text, ",()"); }
-
 [[noreturn]] void kve_fail(bk_host* host, kvg_context* context, int help, int number) {
     kve_fail_as(host, context, "KVE", help, number);
 }
@@ -266,10 +274,17 @@ void kve_run_export(bk_host* host, kve_request* r) {
     int error = 0;
     char* path = kve_write_parfile(host, r, &error);
     if (!path) kve_fail(host, r->context, 1, 4058);
-    kve_run_utility(r->credentials->home ? r->credentials->home : "", "dbdump", path, PIPE_FAILURE);
+    kve_utility_end end = kve_run_utility(r->credentials->home ? r->credentials->home : "", "dbdump", path, PIPE_FAILURE);
+    kve_report_utility_end(r->context, "KVE", end, KVE_ENDED_WITH_WARNINGS, KVE_ENDED_IN_FAILURE);
 }
 
-void kve_run_utility(const char* home, const char* utility, const char* path, const char* failure) {
+void kve_report_utility_end(kvg_context* context, const char* identifier, kve_utility_end end, int warnings,
+                            int failure) {
+    if (end == KVE_UTILITY_WARNINGS) kvg_error_message(1, identifier, warnings, context);
+    if (end == KVE_UTILITY_FAILED) kvg_error_message(1, identifier, failure, context);
+}
+
+kve_utility_end kve_run_utility(const char* home, const char* utility, const char* path, const char* failure) {
     remove_on_exit removal{path};
     // A client that goes away while the utility runs must end the copy, not
     // the program: killed by the broken pipe, the tool would leave the
@@ -278,13 +293,14 @@ void kve_run_utility(const char* home, const char* utility, const char* path, co
     // No shell: the file is protected directly. It was made for the owner
     // alone, so the outcome does not decide anything.
     os_protect_file(path);
-    kve_pipe_utility(home, utility, path, failure);
+    return kve_pipe_utility(home, utility, path, failure);
 }
 
-void kve_pipe_utility(const char* home, const char* utility, const char* path, const char* failure) {
+kve_utility_end kve_pipe_utility(const char* home, const char* utility, const char* path, const char* failure) {
     std::string program = std::string(home) + "/bin/" + utility;
     std::vector<std::string> argv = {program, std::string("PARFILE=") + path};
     os_child child;
+    kve_utility_end end = KVE_UTILITY_UNKNOWN;
     int status = os_spawn_with_error_pipe(program.c_str(), argv, home, &child);
     if (status == OS_SPAWN_STARTED) {
         // Whatever the page holds so far goes out before the utility's output.
@@ -292,17 +308,23 @@ void kve_pipe_utility(const char* home, const char* utility, const char* path, c
         bk_out("<pre>");
         bk_out_flush();
         char piece[PIPE_PIECE];
-        for (long n; (n = os_read_pipe(&child, piece, sizeof piece)) > 0;)
+        long n;
+        while ((n = os_read_pipe(&child, piece, sizeof piece)) > 0)
             if (!write_as_text(piece, static_cast<size_t>(n))) break;
         bk_out("</pre>\n");
         if (os_close_pipe(&child) != 0) status = 8;
-        os_reap_child(&child);
+        // The utility has closed its error output, which it does as it ends:
+        // its exit status tells whether it did all it was asked. A page whose
+        // reader went away waits for nothing.
+        if (n == 0 && status == 0) end = utility_end(os_wait_child(&child));
+        else os_reap_child(&child);
     }
     if (status != 0) {
         bk_out("<pre>");
         bk_out("%s", failure);
         bk_out("</pre>\n");
     }
+    return end;
 }
 
 // ---- lists ------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "e/kve.h"
+#include "platform/esqlrt.h"
 #include "platform/os.h"
 
 namespace {
@@ -140,9 +141,12 @@ const char* item(const kvg_string_list* list, int i) {
     return list && i < list->count && list->items[i] ? list->items[i] : "";
 }
 
+// A box's value is the name as the utility's lists read it back: a name that
+// needs quotes carries them ("HR.\"a b\"").
 void table_box(kve_request* r, int i) {
     const kve_options* o = r->options;
-    std::string owner = attr(item(o->owners, i)), table = attr(item(o->tables, i));
+    std::string owner = attr(esql_name_text(item(o->owners, i)).c_str());
+    std::string table = attr(esql_name_text(item(o->tables, i)).c_str());
     std::string owner_text = html(item(o->owners, i)), table_text = html(item(o->tables, i));
     bk_out("<label><input type=checkbox name=\"T%d\" value=\"%s.%s\">%s.%s</label><br>\n", i, owner.c_str(), table.c_str(),
            owner_text.c_str(), table_text.c_str());
@@ -150,7 +154,8 @@ void table_box(kve_request* r, int i) {
 
 void user_box(kve_request* r, int i) {
     const char* user = item(r->options->users, i);
-    bk_out("<label><input type=checkbox name=\"U%d\" value=\"%s\">%s</label><br>\n", i, attr(user).c_str(), html(user).c_str());
+    bk_out("<label><input type=checkbox name=\"U%d\" value=\"%s\">%s</label><br>\n", i,
+           attr(esql_name_text(user).c_str()).c_str(), html(user).c_str());
 }
 
 // What the advanced block shows, from the posted fields or from the options.

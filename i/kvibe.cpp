@@ -6,14 +6,16 @@
 
 #include "e/kve.h"
 #include "i/kvi.h"
+#include "platform/esqlrt.h"
 
 namespace {
 
 constexpr const char* PIPE_FAILURE = "Failed to communicate with import tool through pipe!\n";
 
-// A list of names for the parameter file. A name that holds a line break or
-// another control character would add a line of its own and is refused like
-// a missing choice.
+// A list of names for the parameter file, each written as the utility reads
+// it back: a name that needs quotes carries them, so a blank or a comma in it
+// splits nothing. A name the database cannot hold (one with a line break or
+// another control character would add a line of its own) is refused.
 class name_list {
 public:
     name_list(kve_parameter_file& file, int refusal) : file_(file), refusal_(refusal) {}
@@ -28,7 +30,7 @@ public:
     // Added at the end, held twice or not.
     size_t append(const std::string& name) {
         if (name.empty()) file_.fail(0, refusal_);
-        if (!kve_is_list_item(name.c_str())) file_.fail(0, KVI_NO_LIST_ITEM);
+        if (!esql_valid_name(name.c_str())) file_.fail(0, KVI_NO_LIST_ITEM);
         names_.push_back(name);
         return names_.size() - 1;
     }
@@ -41,7 +43,8 @@ public:
     void write(const char* head) const {
         if (names_.empty()) return;
         file_.line("%s", head);
-        for (size_t i = 0; i < names_.size(); ++i) file_.line("%s%s", names_[i].c_str(), i + 1 < names_.size() ? "," : ")");
+        for (size_t i = 0; i < names_.size(); ++i)
+            file_.line("%s%s", esql_name_text(names_[i].c_str()).c_str(), i + 1 < names_.size() ? "," : ")");
     }
 
 private:
@@ -186,5 +189,6 @@ void kvi_run_import(bk_host* host, kvi_request* r) {
     const std::vector<std::string>* sources = nullptr;
     const checked_list* list = scope_list(r, &sources);
     write_chosen(r, list ? chosen_entries(r, *list, *sources) : std::vector<chosen_entry>{}, !list);
-    kve_run_utility(kvi_home(r), "dbload", path, PIPE_FAILURE);
+    kve_utility_end end = kve_run_utility(kvi_home(r), "dbload", path, PIPE_FAILURE);
+    kve_report_utility_end(r->context, "KVI", end, KVI_ENDED_WITH_WARNINGS, KVI_ENDED_IN_FAILURE);
 }

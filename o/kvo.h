@@ -95,8 +95,8 @@ int kvo_check_dba(kvg_context* context, kvg_credentials* credentials, kvo_sql_er
 // double-quoted name of 1 to 30 bytes without quote or control characters.
 bool kvo_valid_name(const char* name);
 // How a name as the dictionary stores it is written so that the database, and
-// the name copy, read it back as itself: as it stands when it is a plain
-// upper-case identifier, else in double quotes.
+// the name copy, read it back as itself: bare when it is a word in upper
+// case, else in double quotes (the engine's own rule).
 std::string kvo_name_text(const char* name);
 // Text without quote or control characters.
 bool kvo_plain_text(const char* text, size_t length);

@@ -2,13 +2,13 @@
 #include <cstring>
 
 #include "o/kvo.h"
+#include "platform/esqlrt.h"
 
 namespace {
 
 constexpr size_t NAME_LIMIT = 30;
 
 bool letter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-bool upper_letter(unsigned char c) { return c >= 'A' && c <= 'Z'; }
 bool digit_or_mark(unsigned char c) { return (c >= '0' && c <= '9') || c == '_' || c == '$' || c == '#'; }
 bool control(unsigned char c) { return c < 0x20 || c == 0x7f; }
 
@@ -38,7 +38,4 @@ bool kvo_valid_name(const char* name) {
     return name && identifier(name, letter);
 }
 
-std::string kvo_name_text(const char* name) {
-    if (identifier(name, upper_letter)) return name;
-    return std::string("\"") + name + "\"";
-}
+std::string kvo_name_text(const char* name) { return esql_name_text(name); }

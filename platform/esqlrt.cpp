@@ -260,3 +260,13 @@ size_t esql_error_text(char* buffer, size_t capacity) {
     buffer[length] = 0;
     return length;
 }
+
+std::string esql_name_text(const char* name) { return vdb::name_text(name ? name : ""); }
+
+bool esql_is_name_text(const char* text, bool qualified) {
+    std::vector<std::string> names = vdb::read_name_text(text ? text : "");
+    if (names.empty() || (names.size() > 1 && !qualified)) return false;
+    return std::all_of(names.begin(), names.end(), [](const std::string& n) { return vdb::valid_name(n); });
+}
+
+bool esql_valid_name(const char* name) { return name && vdb::valid_name(name); }

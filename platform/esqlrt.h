@@ -32,6 +32,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <string>
 
 constexpr int32_t ESQL_NOT_FOUND = 1403;
 
@@ -109,3 +110,17 @@ int esql_rollback();
 // The text of the last error, zero-terminated and cut to capacity - 1 bytes;
 // returns its length.
 size_t esql_error_text(char* buffer, size_t capacity);
+
+// ---- names as statement text writes them ------------------------------------
+
+// How a name as the dictionary holds it is written in a statement or in a list
+// of the utilities' parameter files, so that it reads back as itself: bare
+// when it is a word in upper case, else between double quotes.
+std::string esql_name_text(const char* name);
+// Whether text is a name as written there, or two joined by a dot when
+// qualified may be: each a word or a quoted name, and a name the database can
+// hold (1 to 30 characters, no quote, dot or control character, no blank at
+// either end).
+bool esql_is_name_text(const char* text, bool qualified);
+// Whether name, as the dictionary holds it, is one the database can hold.
+bool esql_valid_name(const char* name);

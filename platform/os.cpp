@@ -163,3 +163,15 @@ int os_close_pipe(os_child* child) {
 void os_reap_child(os_child* child) {
     if (child->pid > 0) ::waitpid(child->pid, nullptr, WNOHANG);
 }
+
+int os_wait_child(os_child* child) {
+    if (child->pid <= 0) return -1;
+    int status = 0;
+    pid_t done;
+    while ((done = ::waitpid(child->pid, &status, 0)) < 0 && errno == EINTR) {
+    }
+    child->pid = -1;
+    if (done < 0) return -1;
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+}

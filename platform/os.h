@@ -79,3 +79,6 @@ int os_close_pipe(os_child* child);
 // Collects the child once it has ended, so that no process is left behind;
 // does not wait for a child that goes on running.
 void os_reap_child(os_child* child);
+// Waits for the child to end: its exit status, 128 + the signal that ended
+// it, or -1 when it cannot be collected.
+int os_wait_child(os_child* child);

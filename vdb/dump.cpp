@@ -109,14 +109,15 @@ private:
 struct ExportOptions {
     std::string file;
     bool full, rows, grants, indexes, constraints;
-    std::vector<std::string> owners, tables;
+    std::vector<std::string> owners;
+    std::vector<QualifiedName> tables;
 };
 
 ExportOptions read_options(const UtilityParameters& p) {
     ExportOptions o{p.value("FILE", "expdat.dmp"), p.flag("FULL", false), p.flag("ROWS", true), p.flag("GRANTS", true),
                     p.flag("INDEXES", true), p.flag("CONSTRAINTS", true), {}, {}};
     for (const auto& item : p.list("OWNER")) o.owners.push_back(list_name(item));
-    for (const auto& item : p.list("TABLES")) o.tables.push_back(item);
+    for (const auto& item : p.list("TABLES")) o.tables.push_back(list_table(item));
     if (o.file.empty()) throw ParameterError("FILE names no file");
     if (int(o.full) + int(p.has("OWNER")) + int(p.has("TABLES")) > 1)
         throw ParameterError("FULL, OWNER and TABLES exclude one another: give one of them");
@@ -235,22 +236,23 @@ private:
 };
 
 // The tables named by TABLES, each OWNER.NAME or NAME of the exporting user.
+// A run that finds none of them has nothing to export: it fails before the
+// export file is written, so that an existing file of the name stays.
 std::vector<SegmentRecord> listed_tables(Session& session, const ExportOptions& options, Report& report) {
     std::vector<SegmentRecord> out;
     for (const auto& item : options.tables) {
-        size_t dot = item.find('.');
-        std::string owner = dot == std::string::npos ? session.user() : list_name(item.substr(0, dot));
-        std::string name = list_name(dot == std::string::npos ? item : item.substr(dot + 1));
+        std::string owner = item.owner.empty() ? session.user() : item.owner;
         std::optional<SegmentRecord> table;
         try {
-            table = session.table(owner, name);
+            table = session.table(owner, item.name);
         } catch (const Error&) {
         }
         if (table)
             out.push_back(std::move(*table));
         else
-            report.warning(". . table " + owner + "." + name + " was not found or may not be read");
+            report.warning(". . table " + name_text(owner) + "." + name_text(item.name) + " was not found or may not be read");
     }
+    if (out.empty()) throw ParameterError("no table that TABLES lists was found: nothing was exported");
     return out;
 }
 

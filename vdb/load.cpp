@@ -25,7 +25,8 @@ struct ImportOptions {
     std::string file, index_file;
     bool full, rows, grants, indexes, constraints, ignore, commit, destroy;
     long buffer;
-    std::vector<std::string> from_users, to_users, tables;
+    std::vector<std::string> from_users, to_users;
+    std::vector<QualifiedName> tables;
 };
 
 ImportOptions read_options(const UtilityParameters& p) {
@@ -35,7 +36,7 @@ ImportOptions read_options(const UtilityParameters& p) {
                     p.flag("DESTROY", false), p.number("BUFFER", 4096), {}, {}, {}};
     for (const auto& item : p.list("FROMUSER")) o.from_users.push_back(list_name(item));
     for (const auto& item : p.list("TOUSER")) o.to_users.push_back(list_name(item));
-    for (const auto& item : p.list("TABLES")) o.tables.push_back(item);
+    for (const auto& item : p.list("TABLES")) o.tables.push_back(list_table(item));
     if (o.full && p.has("FROMUSER")) throw ParameterError("FULL=Y and FROMUSER exclude one another");
     if (p.has("TOUSER") && !p.has("FROMUSER")) throw ParameterError("TOUSER needs FROMUSER");
     if (p.has("FROMUSER") && o.from_users.empty()) throw ParameterError("FROMUSER lists no user");
@@ -152,6 +153,7 @@ public:
 
     void finish() {
         end_table();
+        report_missing();
         if (index_file_ && std::fclose(index_file_) != 0) report_.warning(". the index file could not be written");
         index_file_ = nullptr;
     }
@@ -174,12 +176,32 @@ private:
     // list in time proportional to both.
     void index_listed_tables() {
         for (const auto& item : options_.tables) {
-            size_t dot = item.find('.');
-            if (dot == std::string::npos)
-                listed_names_.insert(list_name(item));
+            if (item.owner.empty())
+                listed_names_.insert(item.name);
             else
-                listed_tables_.insert({list_name(item.substr(0, dot)), list_name(item.substr(dot + 1))});
+                listed_tables_.insert({item.owner, item.name});
         }
+    }
+
+    void note_found(const std::string& owner, const std::string& table) {
+        found_owners_.insert(owner);
+        found_names_.insert(table);
+        found_tables_.insert({owner, table});
+    }
+
+    // A listed table or user that the file does not hold imports nothing: the
+    // run says so, and does not end as if all went well.
+    void report_missing() {
+        for (const auto& item : options_.tables) {
+            bool found = item.owner.empty() ? found_names_.count(item.name) > 0
+                                            : found_tables_.count({item.owner, item.name}) > 0;
+            if (!found)
+                report_.warning(". . table " + (item.owner.empty() ? "" : name_text(item.owner) + ".") +
+                                name_text(item.name) + " was not found among the tables of the export file that are imported");
+        }
+        for (const auto& user : options_.from_users)
+            if (!found_owners_.count(user))
+                report_.warning(". user " + name_text(user) + " owns no table to import in the export file");
     }
 
     void fail_table(const std::string& why) {
@@ -205,6 +227,7 @@ private:
             return;
         }
         if (!selected(owner_, t.name)) return;
+        note_found(owner_, t.name);
         table_active_ = true;
         table_failed_ = false;
         rows_ = 0;
@@ -311,6 +334,8 @@ private:
     std::vector<std::string> from_users_;
     std::set<std::string> listed_names_;
     std::set<std::pair<std::string, std::string>> listed_tables_;
+    std::set<std::string> found_owners_, found_names_;
+    std::set<std::pair<std::string, std::string>> found_tables_;
     std::FILE* index_file_ = nullptr;
     std::string owner_, table_, target_;
     bool table_active_ = false, table_failed_ = false, rows_committed_ = false, rows_wanted_ = false;

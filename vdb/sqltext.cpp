@@ -124,6 +124,41 @@ std::string checked_name(const Token& token) {
 
 std::string quote_name(std::string_view name) { return "\"" + std::string(name) + "\""; }
 
+std::string name_text(std::string_view name) {
+    bool bare = !name.empty() && word_start(name.front()) && upper(name) == name &&
+                std::all_of(name.begin(), name.end(), word_char);
+    if (bare) return std::string(name);
+    std::string out = "\"";
+    for (char c : name) {
+        out += c;
+        if (c == '"') out += '"';
+    }
+    return out + "\"";
+}
+
+std::vector<std::string> read_name_text(std::string_view text) {
+    std::vector<Token> tokens;
+    try {
+        tokens = tokenize(text);
+    } catch (const Error&) {
+        return {};
+    }
+    std::vector<std::string> names;
+    bool name_next = true;
+    for (const Token& t : tokens) {
+        // Blanks around the name, but no comment: what is listed is read whole.
+        bool blanks = t.kind == TokenKind::space && t.text.find_first_not_of(" \t") == std::string_view::npos;
+        if (blanks && (&t == &tokens.front() || &t == &tokens.back())) continue;
+        bool is_name = t.kind == TokenKind::word || t.kind == TokenKind::quoted;
+        bool is_dot = t.kind == TokenKind::symbol && t.text == ".";
+        if (name_next ? !is_name : !is_dot) return {};
+        if (is_name) names.push_back(t.value);
+        name_next = !name_next;
+    }
+    if (name_next || names.size() > 2) return {};
+    return names;
+}
+
 std::string quote_literal(std::string_view text) {
     std::string out = "'";
     for (char c : text) {

@@ -32,6 +32,14 @@ bool valid_name(std::string_view name);
 
 // A name as it is written into statement text: between double quotes.
 std::string quote_name(std::string_view name);
+// A name as the parameter files of the utilities list it, so that it reads
+// back as itself: bare when it is a word in upper case, else between double
+// quotes with an inner quote doubled.
+std::string name_text(std::string_view name);
+// The names of "name" or "owner.name" as written there: a bare word folds to
+// upper case, a quoted name stays as written ("" in it is a quote). Empty when
+// text is anything else: two words, an open quote, a third part.
+std::vector<std::string> read_name_text(std::string_view text);
 // A text as a string literal: between single quotes, inner quotes doubled.
 std::string quote_literal(std::string_view text);
 

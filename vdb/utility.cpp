@@ -7,22 +7,42 @@
 #include <unistd.h>
 
 #include "vdb/errors.h"
+#include "vdb/sqltext.h"
 
 namespace vdb {
 
 namespace {
 
+// Where c stands in text outside double quotes, from start; a doubled quote
+// inside a quoted name opens nothing.
+size_t find_unquoted(std::string_view text, char c, size_t start) {
+    bool quoted = false;
+    for (size_t i = start; i < text.size(); ++i) {
+        if (text[i] == '"') quoted = !quoted;
+        else if (text[i] == c && !quoted) return i;
+    }
+    return std::string_view::npos;
+}
+
+// The items of a list text: a comma inside a quoted name splits nothing.
 std::vector<std::string> split_items(std::string_view text) {
     std::vector<std::string> items;
     size_t start = 0;
     while (start <= text.size()) {
-        size_t comma = text.find(',', start);
+        size_t comma = find_unquoted(text, ',', start);
         if (comma == std::string_view::npos) comma = text.size();
         std::string item = trim(text.substr(start, comma - start));
         if (!item.empty()) items.push_back(item);
         start = comma + 1;
     }
     return items;
+}
+
+// Whether the list text ends with its closing ")", which is then taken off.
+bool take_list_end(std::string& text) {
+    if (text.empty() || text.back() != ')' || find_unquoted(text, ')', 0) != text.size() - 1) return false;
+    text.pop_back();
+    return true;
 }
 
 void write_all(int fd, const std::string& text) {
@@ -85,11 +105,7 @@ void UtilityParameters::read_file(const std::string& path) {
 void UtilityParameters::add_line(const std::string& line, const std::string& where) {
     if (!open_list_.empty()) {
         std::string item = line;
-        bool closes = !item.empty() && item.back() == ')';
-        if (closes) {
-            item.pop_back();
-            open_list_.clear();
-        }
+        if (take_list_end(item)) open_list_.clear();
         for (auto& value : split_items(item)) entries_.back().second.push_back(value);
         return;
     }
@@ -114,10 +130,7 @@ void UtilityParameters::add(std::string key, std::string value, const std::strin
     std::vector<std::string> values;
     if (!value.empty() && value.front() == '(') {
         value.erase(0, 1);
-        if (!value.empty() && value.back() == ')')
-            value.pop_back();
-        else
-            open_list_ = key;
+        if (!take_list_end(value)) open_list_ = key;
         values = split_items(value);
     } else {
         values.push_back(value);
@@ -192,9 +205,16 @@ void Report::warning(const std::string& text) {
 }
 
 std::string list_name(std::string_view item) {
-    std::string name = trim(item);
-    if (name.size() >= 2 && name.front() == '"' && name.back() == '"') return name.substr(1, name.size() - 2);
-    return upper(name);
+    std::vector<std::string> names = read_name_text(item);
+    if (names.size() != 1) throw ParameterError("\"" + std::string(item) + "\" is not a name (one that needs quotes is written \"between\" them)");
+    return names.front();
+}
+
+QualifiedName list_table(std::string_view item) {
+    std::vector<std::string> names = read_name_text(item);
+    if (names.empty()) throw ParameterError("\"" + std::string(item) + "\" is not a table name (OWNER.NAME or NAME; one that needs quotes is written \"between\" them)");
+    if (names.size() == 1) return {"", names.front()};
+    return {names[0], names[1]};
 }
 
 Location utility_location() {

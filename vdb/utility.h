@@ -3,7 +3,8 @@
 // Parameters come from PARFILE=path and from KEY=VALUE arguments. A parameter
 // file has the user name and password joined by a slash on its first line, then
 // KEY=VALUE lines; a list "KEY=(" continues over lines up to the item that ends
-// with ")". Keys fold to upper case.
+// with ")". Keys fold to upper case. A comma or parenthesis inside a quoted
+// name ("a,b") belongs to the name.
 #pragma once
 
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "vdb/home.h"
+#include "vdb/sqltext.h"
 
 namespace vdb {
 
@@ -74,8 +76,11 @@ private:
     int warnings_ = 0;
 };
 
-// The names of a list parameter: bare names fold to upper case, "quoted" stay.
+// The names of a list parameter: bare names fold to upper case, "quoted" stay
+// as written. An item that is no name is refused.
 std::string list_name(std::string_view item);
+// A table of a list: OWNER.NAME, or NAME with no owner.
+QualifiedName list_table(std::string_view item);
 
 // The home of a utility: VANTOR_HOME, else the folder above the program's own.
 Location utility_location();

@@ -293,16 +293,20 @@ TEST_F(Hostile, LineOrListBreaksInParameterFileValuesAreRefused) {
          with_field(with_field(import_run, "KVIINDEXFILE", "on"), "KVIINDEXFILENAME", dir_ + "/i.sql\nFULL=Y"),
          {},
          "KVI-5045"},
-        // A comma in a list item makes two items of one: a table of another
-        // owner, or a target user that moves every later source to another
-        // target than the page showed.
+        // A comma outside quotes makes two items of one: a table of another
+        // owner. The import tool quotes each name it lists, so there a quote
+        // in a value would end the name early and start another item: a
+        // target user that moves every later source to another target than
+        // the page showed.
         {"nph-kve", with_field(export_run, "T1", "HR.STAFF,SALES.ORDERS"), {}, "KVE-4072"},
+        {"nph-kve", with_field(export_run, "T1", "HR.\"STAFF\",SALES.ORDERS"), {}, "KVE-4072"},
+        {"nph-kve", with_field(export_run, "T1", "HR.\"a\"\"b\""), {}, "KVE-4072"},
         {"nph-kvi",
-         with_field(with_field(with_field(import_run, "DT0", "ADAM,EVE"), "T4", "STAFF"), "DT4", "HR"),
+         with_field(with_field(with_field(import_run, "DT0", "ADAM\",\"EVE"), "T4", "STAFF"), "DT4", "HR"),
          {},
          "KVI-5044"},
-        {"nph-kvi", with_field(import_run, "T0", "ORDERS,PRODUCTS"), {}, "KVI-5044"},
-        {"nph-kvi", with_field(import_users, "DU1", "EVE,ADAM"), {}, "KVI-5044"},
+        {"nph-kvi", with_field(import_run, "T0", "ORDERS\",\"PRODUCTS"), {}, "KVI-5044"},
+        {"nph-kvi", with_field(import_users, "DU1", "EVE\",\"ADAM"), {}, "KVI-5044"},
     };
     for (const row& row : rows) {
         tool_request r{row.program, row.form, login_fields(home.path()), true, {}};

@@ -571,10 +571,17 @@ TEST_F(Import, ParameterFileHoldsExactlyTheChosenLines) {
         {{{"KVIEXPFILE", "twins.dmp"}, {"KVISELECTOPTS", tables}, {"T0", "T"}, {"T1", "T"}},
          {},
          {"BUFFER=4096", "RECORDLENGTH=1024", "FROMUSER=(", "B,", "A)", "TOUSER=(", "B,", "A)", "TABLES=(", "T)"}},
+        // Names that need quotes carry them; a comma inside them splits nothing.
+        {{{"KVIEXPFILE", "quoted.dmp"}, {"KVISELECTOPTS", tables}, {"T0", "x,y"}, {"DT0", "a,b"}, {"T1", "a b"},
+          {"DT1", "a,b"}},
+         {},
+         {"BUFFER=4096", "RECORDLENGTH=1024", "FROMUSER=(", "\"lower\")", "TOUSER=(", "\"a,b\")", "TABLES=(",
+          "\"x,y\",", "\"a b\")"}},
     };
     for (const row& row : rows) {
         import_probe_home home({{"expdat.dmp", import_probe_home::demo_export()},
-                         {"twins.dmp", export_file({{"A", {"T"}}, {"B", {"T"}}})}});
+                         {"twins.dmp", export_file({{"A", {"T"}}, {"B", {"T"}}})},
+                         {"quoted.dmp", export_file({{"lower", {"a b", "x,y"}}})}});
         const std::string& h = home.path();
         fields form = without(with(first_page_fields(h), row.change), row.drop);
         form = with(form, {{"KVISUBMIT", "Import"}});

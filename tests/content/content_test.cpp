@@ -278,11 +278,13 @@ TEST(ErrorHelp, HasOneEntryForEveryErrorBlockWithAHelpLink) {
         // Export.
         {"KVE-FLIST", 1013}, {"KVE-SRVP", 1013}, {"KVE", 1010}, {"KVE", 4055}, {"KVE", 4056}, {"KVE", 4058},
         {"KVE", 5021}, {"KVE", 5022}, {"KVE", 4070}, {"KVE", 4071}, {"KVE", 4072}, {"KVE", 4073},
+        {"KVE", 4074}, {"KVE", 4075},
         // The logon of the export and import runs, before anything is written.
         {"KVE-LOGIN", -1017}, {"KVE-LOGIN", -1033}, {"KVE-LOGIN", -1034}, {"KVE-LOGIN", -3101}, {"KVE-LOGIN", -3103},
         {"KVE-LOGIN", -12154}, {"KVE-LOGIN", -12560}, {"KVI-LOGIN", -1017}, {"KVI-LOGIN", -1034}, {"KVI-LOGIN", -12560},
         // Import.
         {"KVI-FLIST", 1013}, {"KVI", 1010}, {"KVI", 1011}, {"KVI", 5021}, {"KVI", 5022}, {"KVI", 5040}, {"KVI", 5041}, {"KVI", 5044}, {"KVI", 5045}, {"KVI", 5046},
+        {"KVI", 5047}, {"KVI", 5048},
         // Tablespace Manager: its own checks, then the database errors of its statements.
         {"KVX-TSP", 9031}, {"KVX-SZ", 9025}, {"KVX-INISZ", 9025}, {"KVX-SUMSZ", 9025}, {"KVX-DFL", 9030},
         {"KVX-FSP", 1011}, {"KVX-MAXSZ", 9029}, {"KVX-DFLNAM", 1010}, {"KVX-DFLNAM", 1011}, {"KVX-TSTAT", 1031},
