@@ -11,7 +11,14 @@
 namespace vdbtest {
 namespace {
 
-class EventLogTest : public InstanceTest {};
+// Starts from an empty log: creating the instance has logged its own events.
+class EventLogTest : public InstanceTest {
+protected:
+    void SetUp() override {
+        InstanceTest::SetUp();
+        std::filesystem::resize_file(loc.event_log_file(), 0);
+    }
+};
 
 TEST_F(EventLogTest, EachEventIsOneStampedLine) {
     vdb::log_event(loc, "user HR\nCONNECT x\r created");
