@@ -1,33 +1,19 @@
 // The service control as Database Control uses it: the state of a service, and
 // the administrator's check that must pass before a stopped service is started.
-#include <gtest/gtest.h>
-
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
+#include "instance_fixture.h"
 #include "platform/svcctl.h"
-#include "vdb/instance.h"
-#include "vdb/session.h"
 
 namespace {
 
-class ServiceControl : public ::testing::Test {
+class ServiceControl : public vdbtest::InstanceTest {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/svcctltestXXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        loc = vdb::Location{pattern, "TEST"};
-        vdb::create_instance(loc, "demo");
-        vdb::Session::connect(loc, "system", "demo")->execute("CREATE USER EVE IDENTIFIED BY demo");
-        setenv("VANTOR_HOME", loc.home.c_str(), 1);
+        InstanceTest::SetUp();
+        run({"CREATE USER EVE IDENTIFIED BY demo"});
     }
-    void TearDown() override {
-        unsetenv("VANTOR_HOME");
-        std::filesystem::remove_all(loc.home);
-    }
-    vdb::Location loc;
 };
 
 TEST_F(ServiceControl, QueryGivesTheStateAndTheStartTimeWhileUp) {
