@@ -6,6 +6,7 @@
 // mode leaves the service running and the instance down.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -45,6 +46,10 @@ void shutdown(const Location& loc, int mode);
 int start_named_service(const std::string& home, std::string_view service_name);
 // The same for stopping it: 1 when it is stopped afterwards.
 int stop_named_service(const std::string& home, std::string_view service_name);
+
+// The instance of home that the service "VantorService<SID>" runs, when the
+// name has that form.
+std::optional<Location> service_location(const std::string& home, std::string_view service_name);
 
 constexpr std::string_view service_prefix = "VantorService";
 constexpr int shutdown_abort = 64;

@@ -8,6 +8,7 @@ InstanceOverview instance_overview(const Location& loc) {
     require_instance(loc);
     InstanceOverview overview;
     overview.state = read_state(loc);
+    overview.started = started_text(overview.state);
     overview.parameters = parse_parameters(read_file(loc.parameter_file()));
     auto autostart = parameter_values(overview.parameters, "autostart");
     overview.autostart = !autostart.empty() && upper(autostart.back()) == "TRUE";
