@@ -94,6 +94,8 @@ int kvo_check_dba(kvg_context* context, kvg_credentials* credentials, kvo_sql_er
 // letter, then letters, digits, "_", "$" or "#", at most 30 in all) or a
 // double-quoted name of 1 to 30 bytes without quote or control characters.
 bool kvo_valid_name(const char* name);
+// A plain identifier alone, as user names are.
+bool kvo_valid_identifier(const char* name);
 // How a name as the dictionary stores it is written so that the database, and
 // the name copy, read it back as itself: bare when it is a word in upper
 // case, else in double quotes (the engine's own rule).

@@ -38,4 +38,6 @@ bool kvo_valid_name(const char* name) {
     return name && identifier(name, letter);
 }
 
+bool kvo_valid_identifier(const char* name) { return name && identifier(name, letter); }
+
 std::string kvo_name_text(const char* name) { return esql_name_text(name); }

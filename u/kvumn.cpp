@@ -160,14 +160,14 @@ bool run(kvu_state* s, const char* identifier, const std::vector<std::string>& s
 void create_user(kvu_state* s) {
     const char* typed = form_value(s, "KVUNAME");
     std::string password, tablespace;
-    if (!typed || !kvo_valid_name(typed)) {
+    if (!typed || !kvo_valid_identifier(typed)) {
         refuse(s, "KVU-NAME", 8050);
     } else if (read_password(s, password, true) && read_tablespace(s, tablespace)) {
         std::vector<std::string> statements = {"CREATE USER " + std::string(typed) + " IDENTIFIED BY " + quoted(password) +
                                                " DEFAULT TABLESPACE " + kvo_name_text(tablespace.c_str())};
         for (const std::string& role : posted_roles(s)) statements.push_back("GRANT " + role + " TO " + typed);
         if (run(s, "KVU-CREATE", statements)) {
-            outcome(s).line = kvg_message_filled(s->context, 8030, {typed});
+            outcome(s).line = kvg_message_filled(s->context, 8030, {upper(typed)});
             s->request->page = kvu_page::users;
             return;
         }

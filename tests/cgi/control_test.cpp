@@ -38,10 +38,10 @@ cgi_result kvd(const form_fields& form, bool posted = true, const form_fields& c
     return r;
 }
 
-// "service running / instance open" and the like, from vdbadm.
+// "service running/instance open/" and the like: vdbadm's first two lines.
 std::string state() {
     cgi_result r = run_cgi(test_home() + "/bin/vdbadm", {"vdbadm", "--home", test_home(), "status", SID}, {});
-    std::string text = r.page;
+    std::string text = r.page.substr(0, r.page.find('\n', r.page.find('\n') + 1) + 1);
     for (char& c : text)
         if (c == '\n') c = '/';
     return text;
