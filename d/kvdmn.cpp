@@ -137,16 +137,19 @@ bool create_records(kvd_state* s) {
 
 // Who the login is to the instance. A running service checks it with a
 // privileged connection, which INTERNAL and the DBA role may open in every
-// state of the instance; a stopped one cannot check it.
+// state of the instance; a stopped one has the engine check the password
+// against the instance's own dictionary, starting nothing.
 void decide_access(kvd_state* s) {
-    if (!s->status->service_running) {
-        s->access = kvd_access::refused;
-        char text[256];
-        dbc_message(-12560, text, sizeof text);
-        fail_with(s, "KVD-LOGIN", -12560, kvg_html_escaped(text));
-        return;
+    int code = 0;
+    if (s->status->service_running) {
+        code = kvo_privileged_check(s->credentials, s->error, s->context);
+    } else {
+        code = svc_check_logon(service_name(s).c_str(), s->credentials->user, s->credentials->password);
+        if (code < 0) {
+            s->error->code = code;
+            dbc_message(code, s->error->message, sizeof s->error->message);
+        }
     }
-    int code = kvo_privileged_check(s->credentials, s->error, s->context);
     if (code == 0) {
         s->access = kvd_access::dba;
     } else if (code == -1031) {

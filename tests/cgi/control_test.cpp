@@ -88,6 +88,7 @@ TEST_F(Control, EachStateOffersItsButtonsAndTheLightOfTheState) {
         std::string instance_word;
         std::string light;
     } rows[] = {
+        {STOPPED, {START_SERVICE}, "down", "kvsyellowlight"},
         {DOWN, {START_UP, STOP_SERVICE}, "down", "kvsredlight"},
         {MOUNTED, {OPEN, SHUT_DOWN}, "mounted", "kvsyellowlight"},
         {OPENED, {SHUT_DOWN}, "open", "kvsgreenlight"},
@@ -103,7 +104,8 @@ TEST_F(Control, EachStateOffersItsButtonsAndTheLightOfTheState) {
             bool offered = std::find(r.offered.begin(), r.offered.end(), label) != r.offered.end();
             EXPECT_EQ(contains(page.page, button(label)), offered) << r.state << " " << label;
         }
-        EXPECT_EQ(contains(page.page, "<TR><TH align=left>Started</TH>"), r.state != DOWN) << r.state;
+        bool up = r.state != DOWN && r.state != STOPPED;
+        EXPECT_EQ(contains(page.page, "<TR><TH align=left>Started</TH><TD>20"), up) << r.state << page.page;
         EXPECT_TRUE(contains(page.page, "<TR><TD>db_name</TD><TD>" + SID + "</TD></TR>")) << r.state;
         EXPECT_TRUE(contains(page.page, "<INPUT type=hidden name=\"KVDSTEP\" value=\"1\">")) << r.state;
     }
@@ -126,6 +128,8 @@ TEST_F(Control, EveryActionLeavesTheStateItNamesAndSaysSo) {
         {OPENED, {{"KVDTODO", SHUT_DOWN}, {"KVDSHUTMODE", "IMMEDIATE"}, {"KVDCONFIRM", "1"}}, DOWN,
          "Instance DBC was shut down (immediate)"},
         {DOWN, {{"KVDTODO", STOP_SERVICE}}, STOPPED, "The service of instance DBC was stopped."},
+        // The parameter file of the instance says autostart = true.
+        {STOPPED, {{"KVDTODO", START_SERVICE}}, OPENED, "The service of instance DBC was started, and the instance was opened."},
     };
     for (const row& r : rows) {
         enter(r.from);
@@ -190,6 +194,16 @@ TEST_F(Control, OnlyTheDbaActsAndOnlyFromItsOwnPage) {
     EXPECT_EQ(state(), OPENED);
     EXPECT_TRUE(contains(page.page, "<H3>KVD-LOGIN-1017:</H3>")) << page.page;
     EXPECT_FALSE(contains(page.page, "<TR><TH align=left>Instance</TH>"));
+    // While the service is stopped the engine checks the password offline:
+    // a wrong one, or a user without the DBA role, starts nothing.
+    enter(STOPPED);
+    const form_fields start = {{"KVDTODO", START_SERVICE}};
+    page = kvd(start, true, login_of("SYSTEM", "guess"));
+    EXPECT_TRUE(contains(page.page, "<H3>KVD-LOGIN-1017:</H3>")) << page.page;
+    page = kvd(start, true, login_of("EVE"));
+    EXPECT_TRUE(contains(page.page, "KVD-NOTDBA-3002:")) << page.page;
+    EXPECT_EQ(state(), STOPPED);
+    enter(OPENED);
     // A request that did not come from the tool's own page acts on nothing.
     for (bool posted : {false, true}) {
         tool_request forged = request(abort, posted);
