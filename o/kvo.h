@@ -35,7 +35,7 @@ int kvo_db_status(kvg_credentials* credentials, kvo_sql_error* error, kvg_contex
 
 struct kvg_string_list;
 
-constexpr int KVO_ROW_COLUMNS = 8;
+constexpr int KVO_ROW_COLUMNS = 10;
 // Calls each with the texts of the first columns (1 to KVO_ROW_COLUMNS) of
 // every row of a query, a value cut at 512 bytes (the connection is made).
 // 0, -1 (database) or 1013.

@@ -126,7 +126,10 @@ int fetch_texts(esql_cursor& cursor, char (*texts)[ROW_TEXT + 1], size_t* length
     case 5: return esql_fetch(cursor, {into(0), into(1), into(2), into(3), into(4)});
     case 6: return esql_fetch(cursor, {into(0), into(1), into(2), into(3), into(4), into(5)});
     case 7: return esql_fetch(cursor, {into(0), into(1), into(2), into(3), into(4), into(5), into(6)});
-    default: return esql_fetch(cursor, {into(0), into(1), into(2), into(3), into(4), into(5), into(6), into(7)});
+    case 8: return esql_fetch(cursor, {into(0), into(1), into(2), into(3), into(4), into(5), into(6), into(7)});
+    case 9: return esql_fetch(cursor, {into(0), into(1), into(2), into(3), into(4), into(5), into(6), into(7), into(8)});
+    default:
+        return esql_fetch(cursor, {into(0), into(1), into(2), into(3), into(4), into(5), into(6), into(7), into(8), into(9)});
     }
 }
 
