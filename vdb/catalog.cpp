@@ -12,7 +12,8 @@ namespace {
 
 constexpr const char* internal_tables = R"(
 CREATE TABLE vdb_users(name TEXT PRIMARY KEY, password TEXT NOT NULL,
-  default_tablespace TEXT NOT NULL, alias_of TEXT, created TEXT NOT NULL);
+  default_tablespace TEXT NOT NULL, alias_of TEXT, created TEXT NOT NULL,
+  account_status TEXT NOT NULL DEFAULT 'OPEN');
 CREATE TABLE vdb_roles(name TEXT PRIMARY KEY);
 INSERT INTO vdb_roles VALUES ('DBA'), ('CONNECT'), ('RESOURCE');
 CREATE TABLE vdb_role_grants(username TEXT NOT NULL, role TEXT NOT NULL, PRIMARY KEY(username, role));
@@ -66,8 +67,6 @@ CREATE VIEW "SYS.DBA_FREE_SPACE" AS
   FROM free WHERE bytes > 0;
 CREATE VIEW "SYS.DBA_SEGMENTS" AS SELECT owner, name AS segment_name, kind AS segment_type,
   tablespace AS tablespace_name, bytes FROM vdb_segments;
-CREATE VIEW "SYS.DBA_USERS" AS SELECT name AS username, default_tablespace, created
-  FROM vdb_users WHERE alias_of IS NULL;
 CREATE VIEW "SYS.ALL_USERS" AS SELECT name AS username, rowid AS user_id, created
   FROM vdb_users WHERE alias_of IS NULL;
 CREATE VIEW "SYS.ALL_TABLES" AS SELECT owner, name AS table_name, tablespace AS tablespace_name
@@ -82,12 +81,27 @@ CREATE VIEW "SYS.V$PARAMETER" AS SELECT name, value FROM vdb_parameters;
 CREATE VIEW "SYS.DUAL" AS SELECT 'X' AS dummy;
 )";
 
+// The views of the accounts, which an instance of the previous layout gets anew
+// when its users learn their account status.
+constexpr const char* account_views = R"(
+CREATE VIEW "SYS.DBA_USERS" AS SELECT name AS username, account_status, default_tablespace,
+  created FROM vdb_users WHERE alias_of IS NULL;
+CREATE VIEW "SYS.DBA_ROLE_PRIVS" AS SELECT username AS grantee, role AS granted_role, 'NO' AS admin_option,
+  'YES' AS default_role FROM vdb_role_grants;
+)";
+
+constexpr const char* accounts_upgrade = R"(
+ALTER TABLE vdb_users ADD COLUMN account_status TEXT NOT NULL DEFAULT 'OPEN';
+DROP VIEW "SYS.DBA_USERS";
+)";
+
 constexpr std::array views{
     DictionaryView{"DBA_DATA_FILES", true}, DictionaryView{"DBA_TABLESPACES", true},
     DictionaryView{"DBA_FREE_SPACE", true}, DictionaryView{"DBA_SEGMENTS", true},
     DictionaryView{"DBA_USERS", true},      DictionaryView{"ALL_USERS", false},
     DictionaryView{"ALL_TABLES", false},    DictionaryView{"USER_TABLES", false},
-    DictionaryView{"USER_ROLE_PRIVS", false}, DictionaryView{"V$DATAFILE", false},
+    DictionaryView{"USER_ROLE_PRIVS", false}, DictionaryView{"DBA_ROLE_PRIVS", true},
+    DictionaryView{"V$DATAFILE", false},
     DictionaryView{"V$LOGFILE", false},     DictionaryView{"V$PARAMETER", false},
     DictionaryView{"DUAL", false},
 };
@@ -104,6 +118,11 @@ void session_user_function(sqlite3_context* context, int, sqlite3_value**) {
 void session_is_dba_function(sqlite3_context* context, int, sqlite3_value**) {
     auto* user = static_cast<SessionUser*>(sqlite3_user_data(context));
     sqlite3_result_int(context, has_role(sqlite3_context_db_handle(context), user->name, "DBA"));
+}
+
+void exec_script(sqlite3* db, const char* sql) {
+    int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) fail_sqlite(db, rc);
 }
 
 SegmentRecord segment_from(const Stmt& stmt) {
@@ -124,10 +143,11 @@ std::vector<SegmentRecord> all_segments(Stmt& stmt) {
 }  // namespace
 
 void create_dictionary(sqlite3* db) {
-    for (const char* sql : {internal_tables, dictionary_views}) {
-        int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
-        if (rc != SQLITE_OK) fail_sqlite(db, rc);
-    }
+    for (const char* sql : {internal_tables, dictionary_views, account_views}) exec_script(db, sql);
+}
+
+void upgrade_dictionary(sqlite3* db) {
+    for (const char* sql : {accounts_upgrade, account_views}) exec_script(db, sql);
 }
 
 void register_session_functions(sqlite3* db, const std::string& user) {
@@ -144,17 +164,18 @@ void register_session_functions(sqlite3* db, const std::string& user) {
 }
 
 std::optional<UserRecord> find_user(sqlite3* db, std::string_view name) {
-    Stmt stmt(db, "SELECT name, password, default_tablespace, coalesce(alias_of, '') FROM vdb_users WHERE name = ?");
+    Stmt stmt(db, "SELECT name, password, default_tablespace, coalesce(alias_of, ''), account_status = 'LOCKED' "
+                  "FROM vdb_users WHERE name = ?");
     stmt.bind(1, name);
     if (!stmt.step()) return std::nullopt;
-    return UserRecord{stmt.text(0), stmt.text(1), stmt.text(2), stmt.text(3)};
+    return UserRecord{stmt.text(0), stmt.text(1), stmt.text(2), stmt.text(3), stmt.integer(4) != 0};
 }
 
 std::vector<UserRecord> users(sqlite3* db) {
-    Stmt stmt(db, "SELECT name, password, default_tablespace, '' FROM vdb_users WHERE alias_of IS NULL "
-                  "ORDER BY name");
+    Stmt stmt(db, "SELECT name, password, default_tablespace, account_status = 'LOCKED' FROM vdb_users "
+                  "WHERE alias_of IS NULL ORDER BY name");
     std::vector<UserRecord> out;
-    while (stmt.step()) out.push_back(UserRecord{stmt.text(0), stmt.text(1), stmt.text(2), ""});
+    while (stmt.step()) out.push_back(UserRecord{stmt.text(0), stmt.text(1), stmt.text(2), "", stmt.integer(3) != 0});
     return out;
 }
 

@@ -20,6 +20,10 @@ namespace vdb {
 // Creates the internal tables and the dictionary views of a new instance.
 void create_dictionary(sqlite3* db);
 
+// Brings the dictionary of the previous instance layout to this one, inside the
+// caller's write transaction: accounts gain their status (all open).
+void upgrade_dictionary(sqlite3* db);
+
 // Registers the functions the views call, and the reader of user tables, on a
 // connection of a session.
 void register_session_functions(sqlite3* db, const std::string& user);
@@ -29,6 +33,7 @@ struct UserRecord {
     std::string password;  // salted hash
     std::string default_tablespace;
     std::string alias_of;  // the schema a login name such as INTERNAL stands for
+    bool locked = false;   // the account may not log on
 };
 
 struct TablespaceRecord {

@@ -17,6 +17,7 @@ struct SessionContext {
     bool dba;
     std::vector<std::string> created_files;   // removed again when the statement fails
     std::vector<std::string> obsolete_files;  // removed once the statement is committed
+    std::vector<std::string> events;          // logged once the statement is committed
 };
 
 }  // namespace vdb

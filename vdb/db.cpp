@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 #include <unordered_map>
 
+#include "vdb/catalog.h"
 #include "vdb/errors.h"
 
 namespace vdb {
@@ -74,6 +75,7 @@ Db::Db(const std::string& path, bool create) {
         }
         int64_t layout = 0;
         query_integer(db_, "PRAGMA user_version", "", layout);
+        if (layout == instance_layout - 1) layout = upgrade_layout();
         if (layout != instance_layout)
             fail(code::io_failure, path + " was made by an engine of another version: make the instance anew "
                                           "with vdbadm create");
@@ -83,6 +85,27 @@ Db::Db(const std::string& path, bool create) {
         throw;
     }
     statement_caches()[db_];
+}
+
+// The previous layout differs only in what upgrade_dictionary adds. Parallel
+// processes may find the old layout at once: the first one to take the write
+// lock upgrades, the others find it done.
+int64_t Db::upgrade_layout() {
+    exec("BEGIN IMMEDIATE");
+    try {
+        int64_t layout = 0;
+        query_integer(db_, "PRAGMA user_version", "", layout);
+        if (layout == instance_layout - 1) {
+            upgrade_dictionary(db_);
+            exec(("PRAGMA user_version = " + std::to_string(instance_layout)).c_str());
+            layout = instance_layout;
+        }
+        exec("COMMIT");
+        return layout;
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
 }
 
 Db::~Db() {

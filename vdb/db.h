@@ -15,9 +15,10 @@ struct sqlite3_stmt;
 namespace vdb {
 
 // The layout of the instance file that this engine reads and writes, kept in
-// the file's user version. A file of another layout (one made before user
-// tables moved into the row store) is refused when it is opened.
-constexpr int instance_layout = 2;
+// the file's user version. A file of the previous layout (before accounts had
+// a status) is upgraded when it is opened; one of any other layout (made before
+// user tables moved into the row store) is refused.
+constexpr int instance_layout = 3;
 
 class Db {
 public:
@@ -31,6 +32,7 @@ public:
     void exec(const char* sql) const;
 
 private:
+    int64_t upgrade_layout();
     sqlite3* db_ = nullptr;
 };
 

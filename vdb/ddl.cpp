@@ -15,11 +15,18 @@ namespace vdb {
 
 namespace {
 
-void run(sqlite3* db, std::string_view sql, std::initializer_list<std::string_view> args) {
+// Returns the number of rows the statement changed.
+int run(sqlite3* db, std::string_view sql, std::initializer_list<std::string_view> args) {
     Stmt stmt(db, sql);
     int index = 1;
     for (auto arg : args) stmt.bind(index++, arg);
     stmt.run();
+    return sqlite3_changes(db);
+}
+
+bool next_is(const TokenReader& reader, std::string_view word) {
+    const Token* t = reader.peek();
+    return t && t->kind == TokenKind::word && t->value == word;
 }
 
 TablespaceRecord existing_tablespace(sqlite3* db, const std::string& name) {
@@ -66,7 +73,11 @@ std::vector<DataFileRequest> data_file_requests(TokenReader& reader) {
 }
 
 void add_data_files(SessionContext& ctx, const std::string& tablespace, const std::vector<DataFileRequest>& requests) {
-    for (const auto& request : requests) add_data_file_record(ctx.db, tablespace, request);
+    for (const auto& request : requests) {
+        add_data_file_record(ctx.db, tablespace, request);
+        ctx.events.push_back("data file " + request.path + " of " + std::to_string(request.bytes) +
+                             " bytes added to tablespace " + tablespace);
+    }
     for (const auto& request : requests)
         if (create_data_file(request)) ctx.created_files.push_back(request.path);
 }
@@ -84,12 +95,15 @@ void create_tablespace(SessionContext& ctx, TokenReader& reader, bool temporary)
     }
     run(ctx.db, "INSERT INTO vdb_tablespaces(name, status, contents) VALUES (?, ?, ?)",
         {name, status, temporary ? "TEMPORARY" : "PERMANENT"});
+    ctx.events.push_back("tablespace " + name + " created " + status);
     add_data_files(ctx, name, requests);
 }
 
 void set_status(SessionContext& ctx, const TablespaceRecord& ts, std::string_view status) {
     if (ts.name == "SYSTEM" && status != "ONLINE") fail(code::system_tablespace);
+    if (ts.status == status) return;
     run(ctx.db, "UPDATE vdb_tablespaces SET status = ? WHERE name = ?", {status, ts.name});
+    ctx.events.push_back("tablespace " + ts.name + " is now " + std::string(status));
 }
 
 void alter_tablespace(SessionContext& ctx, TokenReader& reader) {
@@ -151,6 +165,8 @@ void drop_tablespace(SessionContext& ctx, TokenReader& reader) {
     run(ctx.db, "DELETE FROM vdb_datafiles WHERE tablespace = ?", {ts.name});
     run(ctx.db, "UPDATE vdb_users SET default_tablespace = 'SYSTEM' WHERE default_tablespace = ?", {ts.name});
     run(ctx.db, "DELETE FROM vdb_tablespaces WHERE name = ?", {ts.name});
+    ctx.events.push_back("tablespace " + ts.name + " dropped" +
+                         (contents ? files ? " with its contents and data files" : " with its contents" : ""));
 }
 
 // ---- users and roles --------------------------------------------------------
@@ -168,16 +184,14 @@ std::string stored_password(TokenReader& reader) {
     return hash_password(password);
 }
 
-std::string default_tablespace_clause(SessionContext& ctx, TokenReader& reader) {
-    std::string tablespace;
-    while (!reader.at_end()) {
-        bool is_default = reader.accept("DEFAULT");
-        if (!is_default) reader.expect("TEMPORARY");
-        reader.expect("TABLESPACE");
-        std::string name = existing_tablespace(ctx.db, reader.name()).name;
-        if (is_default) tablespace = name;
-    }
-    return tablespace;
+// One DEFAULT or TEMPORARY TABLESPACE clause; the name of a default
+// tablespace, empty for a temporary one (the engine has no use for it).
+std::string tablespace_clause(SessionContext& ctx, TokenReader& reader) {
+    bool is_default = reader.accept("DEFAULT");
+    if (!is_default) reader.expect("TEMPORARY");
+    reader.expect("TABLESPACE");
+    std::string name = existing_tablespace(ctx.db, reader.name()).name;
+    return is_default ? name : "";
 }
 
 void create_user(SessionContext& ctx, TokenReader& reader) {
@@ -186,21 +200,43 @@ void create_user(SessionContext& ctx, TokenReader& reader) {
         fail(code::invalid_identifier, "a user name is a letter followed by letters, digits, _, $ or #, "
                                        "and does not begin with BY");
     std::string password = stored_password(reader);
-    std::string tablespace = default_tablespace_clause(ctx, reader);
+    std::string tablespace;
+    while (!reader.at_end())
+        if (std::string name = tablespace_clause(ctx, reader); !name.empty()) tablespace = name;
     if (tablespace.empty()) tablespace = find_tablespace(ctx.db, "USERS") ? "USERS" : "SYSTEM";
     if (find_user(ctx.db, name)) fail(code::user_exists, name);
     run(ctx.db, "INSERT INTO vdb_users(name, password, default_tablespace, created) VALUES (?, ?, ?, datetime('now'))",
         {name, password, tablespace});
+    ctx.events.push_back("user " + name + " created");
+}
+
+// The dictionary's owner, behind INTERNAL, and the session's own user keep
+// their account open, so that the instance always has an administrator.
+void set_account_status(SessionContext& ctx, const UserRecord& user, bool lock) {
+    if (lock && (user.name == dictionary_owner || user.name == ctx.user))
+        fail(code::no_privilege, "the account of " + user.name + " cannot be locked");
+    std::string_view status = lock ? "LOCKED" : "OPEN";
+    if (run(ctx.db, "UPDATE vdb_users SET account_status = ? WHERE name = ? AND account_status <> ?1",
+            {status, user.name}))
+        ctx.events.push_back("user " + user.name + (lock ? " locked" : " unlocked"));
 }
 
 void alter_user(SessionContext& ctx, TokenReader& reader) {
     UserRecord user = existing_user(ctx.db, reader.name());
-    const Token* t = reader.peek();
-    if (t && t->kind == TokenKind::word && t->value == "IDENTIFIED")
-        run(ctx.db, "UPDATE vdb_users SET password = ? WHERE name = ?", {stored_password(reader), user.name});
-    std::string tablespace = default_tablespace_clause(ctx, reader);
-    if (!tablespace.empty())
-        run(ctx.db, "UPDATE vdb_users SET default_tablespace = ? WHERE name = ?", {tablespace, user.name});
+    if (reader.at_end()) reader.syntax_error();
+    while (!reader.at_end()) {
+        if (next_is(reader, "IDENTIFIED")) {
+            run(ctx.db, "UPDATE vdb_users SET password = ? WHERE name = ?", {stored_password(reader), user.name});
+            ctx.events.push_back("password of user " + user.name + " changed");
+        } else if (reader.accept("ACCOUNT")) {
+            bool lock = reader.accept("LOCK");
+            if (!lock) reader.expect("UNLOCK");
+            set_account_status(ctx, user, lock);
+        } else if (std::string tablespace = tablespace_clause(ctx, reader); !tablespace.empty()) {
+            run(ctx.db, "UPDATE vdb_users SET default_tablespace = ? WHERE name = ?", {tablespace, user.name});
+            ctx.events.push_back("default tablespace of user " + user.name + " set to " + tablespace);
+        }
+    }
 }
 
 void drop_user(SessionContext& ctx, TokenReader& reader) {
@@ -214,6 +250,8 @@ void drop_user(SessionContext& ctx, TokenReader& reader) {
     for (const auto& segment : owned) drop_segment(ctx, segment);
     run(ctx.db, "DELETE FROM vdb_role_grants WHERE username = ?", {user.name});
     run(ctx.db, "DELETE FROM vdb_users WHERE name = ?", {user.name});
+    ctx.events.push_back("user " + user.name + " dropped" +
+                         (owned.empty() ? "" : " with its " + std::to_string(owned.size()) + " tables"));
 }
 
 std::vector<std::string> names_until(TokenReader& reader, std::string_view word) {
@@ -232,12 +270,17 @@ void grant_or_revoke(SessionContext& ctx, TokenReader& reader, bool grant) {
     reader.expect_end();
     for (const auto& role : roles)
         if (!role_exists(ctx.db, role)) fail(code::role_missing, role);
+    // INTERNAL stands for the dictionary's owner: it keeps the DBA role.
+    if (!grant)
+        for (const auto& user : users)
+            if (user == dictionary_owner) fail(code::no_privilege, "the roles of " + user + " cannot be revoked");
     for (const auto& role : roles)
         for (const auto& user : users)
-            run(ctx.db,
-                grant ? "INSERT OR IGNORE INTO vdb_role_grants VALUES (?, ?)"
-                      : "DELETE FROM vdb_role_grants WHERE username = ? AND role = ?",
-                {user, role});
+            if (run(ctx.db,
+                    grant ? "INSERT OR IGNORE INTO vdb_role_grants VALUES (?, ?)"
+                          : "DELETE FROM vdb_role_grants WHERE username = ? AND role = ?",
+                    {user, role}))
+                ctx.events.push_back("role " + role + (grant ? " granted to " : " revoked from ") + user);
 }
 
 // ---- tables and indexes -----------------------------------------------------

@@ -44,7 +44,6 @@ constexpr std::array texts{
     CodeText{code::user_missing, "the user does not exist"},
     CodeText{code::role_missing, "the role does not exist"},
     CodeText{code::user_exists, "the user name is already in use"},
-    CodeText{code::cascade_needed, "the user owns objects; use CASCADE to drop them with the user"},
     CodeText{code::control_file_missing, "a control file cannot be found"},
     CodeText{code::resource_busy, "the instance is busy with another session; try again"},
     CodeText{code::io_failure, "the instance files could not be read or written"},
@@ -53,6 +52,8 @@ constexpr std::array texts{
     CodeText{code::service_stopped, "the service of the instance is not running"},
     CodeText{code::not_supported, "this statement is not supported"},
     CodeText{code::instance_corrupt, "the instance files are damaged"},
+    CodeText{code::account_locked, "the account is locked"},
+    CodeText{code::cascade_needed, "the user owns objects: drop it with CASCADE"},
 };
 
 }  // namespace

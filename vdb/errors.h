@@ -46,7 +46,6 @@ constexpr int invalid_number = -1722;
 constexpr int user_missing = -1918;
 constexpr int role_missing = -1919;
 constexpr int user_exists = -1920;
-constexpr int cascade_needed = -1922;
 constexpr int control_file_missing = -205;
 constexpr int resource_busy = -54;
 constexpr int io_failure = -1114;
@@ -55,6 +54,8 @@ constexpr int unknown_sid = -12154;
 constexpr int service_stopped = -12560;
 constexpr int not_supported = -3001;
 constexpr int instance_corrupt = -600;
+constexpr int account_locked = -3101;
+constexpr int cascade_needed = -3102;
 }  // namespace code
 
 // The longest message text a caller ever receives.

@@ -11,15 +11,6 @@
 namespace vdb {
 namespace {
 
-std::string local_time_stamp() {
-    std::time_t now = std::time(nullptr);
-    std::tm parts{};
-    localtime_r(&now, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
-    return text;
-}
-
 std::string one_line(std::string_view text) {
     std::string line(text);
     for (char& c : line)
@@ -30,7 +21,7 @@ std::string one_line(std::string_view text) {
 }  // namespace
 
 void log_event(const Location& loc, std::string_view text) {
-    std::string line = local_time_stamp() + " " + one_line(text) + "\n";
+    std::string line = local_time_text(std::time(nullptr)) + " " + one_line(text) + "\n";
     // One write of an O_APPEND file: parallel processes never interleave a line.
     int fd = open(loc.event_log_file().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0 || write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size()))

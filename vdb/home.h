@@ -7,6 +7,7 @@
 //   HOME/export/              export files of the utilities
 #pragma once
 
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -54,5 +55,8 @@ void write_file_atomically(const std::string& path, std::string_view text);
 
 std::string upper(std::string_view text);
 std::string trim(std::string_view text);
+
+// A time as the server's pages and logs show it: local time, "YYYY-MM-DD HH:MM:SS".
+std::string local_time_text(std::time_t when);
 
 }  // namespace vdb

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -28,6 +29,8 @@ std::string lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
 }
+
+std::string service_name(const Location& loc) { return std::string(service_prefix) + loc.sid; }
 
 std::string control_file(const Location& loc, int n) {
     return loc.instance_dir() + "/control0" + std::to_string(n) + ".ctl";
@@ -121,7 +124,7 @@ void create_instance(const Location& loc, std::string_view password) {
         write_small_file(control_file(loc, n), 16 * 1024);
         write_small_file(log_file(loc, n), 1024 * 1024);
     }
-    write_initial_state(loc, State{Service::running, Instance::open});
+    write_initial_state(loc, State{Service::running, Instance::open, std::time(nullptr)});
     create_event_log(loc);
     bootstrap_dictionary(loc, password);
 
@@ -140,6 +143,7 @@ bool start_service(const Location& loc) {
         state.service = Service::running;
     });
     if (!started) return false;
+    log_event(loc, "service " + service_name(loc) + " started");
     auto autostart = parameter_values(parse_parameters(read_file(loc.parameter_file())), "autostart");
     if (!autostart.empty() && lower(autostart.back()) == "true") start_instance(loc);
     return true;
@@ -147,10 +151,13 @@ bool start_service(const Location& loc) {
 
 void stop_service(const Location& loc) {
     require_instance(loc);
-    update_state(loc, [](State& state) {
+    bool was_running = false;
+    update_state(loc, [&](State& state) {
+        was_running = state.service == Service::running;
         state.service = Service::stopped;
         state.instance = Instance::down;
     });
+    if (was_running) log_event(loc, "service " + service_name(loc) + " stopped");
 }
 
 void startup(const Location& loc, sqlite3* db, std::string_view parameter_text, bool force) {
@@ -163,7 +170,9 @@ void startup(const Location& loc, sqlite3* db, std::string_view parameter_text, 
         if (state.instance != Instance::down && !force) fail(code::instance_started);
         in_transaction(db, [&] { store_parameters(db, parameters); });
         state.instance = Instance::started;
+        state.started = std::time(nullptr);
     });
+    log_event(loc, "instance " + loc.sid + " started");
 }
 
 void mount(const Location& loc, sqlite3* db) {
@@ -177,6 +186,7 @@ void mount(const Location& loc, sqlite3* db) {
         }
         state.instance = Instance::mounted;
     });
+    log_event(loc, "database " + loc.sid + " mounted");
 }
 
 void open_database(const Location& loc) {
@@ -186,6 +196,7 @@ void open_database(const Location& loc) {
         if (state.instance == Instance::open) fail(code::database_open);
         state.instance = Instance::open;
     });
+    log_event(loc, "database " + loc.sid + " opened");
 }
 
 void shutdown(const Location& loc, int mode) {
@@ -211,9 +222,15 @@ void stop_instance(const Location& loc) {
     shutdown(loc, shutdown_abort);
 }
 
+std::optional<Location> service_location(const std::string& home, std::string_view service_name) {
+    if (service_name.substr(0, service_prefix.size()) != service_prefix) return std::nullopt;
+    return Location{home, std::string(service_name.substr(service_prefix.size()))};
+}
+
 int start_named_service(const std::string& home, std::string_view service_name) {
-    if (service_name.substr(0, service_prefix.size()) != service_prefix) return 0;
-    Location loc{home, std::string(service_name.substr(service_prefix.size()))};
+    auto named = service_location(home, service_name);
+    if (!named) return 0;
+    const Location& loc = *named;
     try {
         start_service(loc);
     } catch (const Error&) {

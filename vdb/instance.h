@@ -6,6 +6,7 @@
 // mode leaves the service running and the instance down.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -43,6 +44,10 @@ void shutdown(const Location& loc, int mode);
 // The service control of the launcher: starts the service "VantorService<SID>"
 // of the instance in home. 1 when it runs afterwards, 0 otherwise.
 int start_named_service(const std::string& home, std::string_view service_name);
+
+// The instance of home that the service "VantorService<SID>" runs, when the
+// name has that form.
+std::optional<Location> service_location(const std::string& home, std::string_view service_name);
 
 constexpr std::string_view service_prefix = "VantorService";
 constexpr int shutdown_abort = 64;

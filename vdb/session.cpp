@@ -6,11 +6,12 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include "vdb/credentials.h"
 #include "vdb/db.h"
 #include "vdb/ddl.h"
+#include "vdb/event_log.h"
 #include "vdb/insert.h"
 #include "vdb/instance.h"
-#include "vdb/password.h"
 #include "vdb/resolve.h"
 #include "vdb/rowstore.h"
 #include "vdb/space.h"
@@ -64,7 +65,7 @@ struct Session::Impl {
 
     Impl(const Location& l, Logon k) : loc(l), db(l.database_file(), false), kind(k) {}
 
-    SessionContext context() { return SessionContext{db.handle(), loc, user, dba, {}, {}}; }
+    SessionContext context() { return SessionContext{db.handle(), loc, user, dba, {}, {}, {}}; }
 
     // Every statement finds the instance open; a shutdown ends the sessions of
     // other processes at their next statement.
@@ -135,6 +136,7 @@ struct Session::Impl {
             throw;
         }
         for (const auto& path : ctx.obsolete_files) unlink(path.c_str());
+        for (const auto& event : ctx.events) log_event(loc, event + " by " + user);
     }
 
     void alter_database(std::string_view sql) {
@@ -184,11 +186,9 @@ std::unique_ptr<Session> Session::connect(const Location& loc, std::string_view 
     if (kind == Logon::normal && state.instance != Instance::open) fail(code::instance_starting, loc.sid);
 
     auto impl = std::make_unique<Impl>(loc, kind);
-    std::string login = upper(user);
-    auto record = find_user(impl->db.handle(), login);
-    if (!record || !password_matches(password, record->password)) fail(code::bad_logon);
-    impl->user = record->alias_of.empty() ? record->name : record->alias_of;
-    impl->dba = has_role(impl->db.handle(), impl->user, "DBA");
+    Credentials credentials = check_credentials(impl->db.handle(), user, password);
+    impl->user = credentials.schema;
+    impl->dba = credentials.dba;
     if (kind == Logon::administrative && state.instance != Instance::open && !impl->dba)
         fail(code::instance_starting, loc.sid);
     if (kind == Logon::privileged && !impl->dba)

@@ -1,6 +1,7 @@
 #include "vdb/state.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
@@ -16,9 +17,22 @@ namespace {
 constexpr std::string_view service_names[] = {"stopped", "running"};
 constexpr std::string_view instance_names[] = {"down", "started", "mounted", "open"};
 
+// An instance that is down has no start time: whoever takes it down need not
+// remember to clear it.
 std::string format(State state) {
-    return "service = " + std::string(name_of(state.service)) +
-           "\ninstance = " + std::string(name_of(state.instance)) + "\n";
+    std::string text = "service = " + std::string(name_of(state.service)) +
+                       "\ninstance = " + std::string(name_of(state.instance)) + "\n";
+    if (state.instance != Instance::down && state.started > 0)
+        text += "started = " + std::to_string(static_cast<long long>(state.started)) + "\n";
+    return text;
+}
+
+std::time_t parse_time(const std::string& value) {
+    errno = 0;
+    char* end = nullptr;
+    long long seconds = std::strtoll(value.c_str(), &end, 10);
+    if (errno != 0 || end == value.c_str() || *end != 0 || seconds <= 0) return 0;
+    return static_cast<std::time_t>(seconds);
 }
 
 State parse(const std::string& text) {
@@ -29,8 +43,11 @@ State parse(const std::string& text) {
         } else if (name == "instance") {
             for (size_t i = 0; i < std::size(instance_names); ++i)
                 if (value == instance_names[i]) state.instance = static_cast<Instance>(i);
+        } else if (name == "started") {
+            state.started = parse_time(value);
         }
     }
+    if (state.instance == Instance::down) state.started = 0;
     return state;
 }
 
@@ -73,6 +90,11 @@ private:
 
 std::string_view name_of(Service service) { return service_names[static_cast<int>(service)]; }
 std::string_view name_of(Instance instance) { return instance_names[static_cast<int>(instance)]; }
+
+std::string started_text(const State& state) {
+    if (state.instance == Instance::down || state.started <= 0) return "";
+    return local_time_text(state.started);
+}
 
 State read_state(const Location& loc) {
     LockedFile file(loc, LOCK_SH, O_RDONLY);

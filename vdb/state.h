@@ -2,7 +2,9 @@
 // so that parallel processes see one consistent answer.
 #pragma once
 
+#include <ctime>
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "vdb/home.h"
@@ -15,10 +17,16 @@ enum class Instance { down, started, mounted, open };
 struct State {
     Service service = Service::stopped;
     Instance instance = Instance::down;
+    std::time_t started = 0;  // when the instance left down; 0 while it is down
 };
 
 std::string_view name_of(Service service);
 std::string_view name_of(Instance instance);
+
+// When the instance was started, in the server's local time
+// ("YYYY-MM-DD HH:MM:SS"); empty while it is down, or when a state file of an
+// older engine does not say.
+std::string started_text(const State& state);
 
 State read_state(const Location& loc);
 

@@ -33,6 +33,7 @@ void print_status(const vdb::Location& loc) {
     vdb::State state = vdb::read_state(loc);
     std::printf("service %s\ninstance %s\n", std::string(vdb::name_of(state.service)).c_str(),
                 std::string(vdb::name_of(state.instance)).c_str());
+    if (std::string started = vdb::started_text(state); !started.empty()) std::printf("started %s\n", started.c_str());
 }
 
 void print_rows(vdb::Cursor& cursor) {

@@ -290,7 +290,11 @@ std::string dictionary_snapshot(const std::string& sid) {
                  " union all select 'user', username, '', 0 from all_users"
                  " union all select 'table', owner, table_name, 0 from all_tables order by 1, 2, 3"},
                 {});
-    return status.page + status.errors + dictionary.page + dictionary.errors;
+    // The start time changes with every restart, which changes nothing else.
+    std::string state = status.page;
+    if (size_t started = state.find("\nstarted "); started != std::string::npos)
+        state.erase(started + 8, state.find('\n', started + 1) - started - 8);
+    return state + status.errors + dictionary.page + dictionary.errors;
 }
 
 std::vector<std::string> directory_entries(const std::string& path) {

@@ -2,7 +2,9 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <ctime>
 #include <functional>
+#include <regex>
 
 #include "instance_fixture.h"
 #include "vdb/password.h"
@@ -110,6 +112,35 @@ TEST_F(EngineTest, ServiceStartOpensOnlyWithAutostartAndLeavesARunningServiceAlo
     EXPECT_EQ(vdb::read_state(loc).instance, Instance::down);
 }
 
+// The state file says when the instance left down, and forgets it when it goes
+// down again; a state file written before it did so still reads.
+TEST_F(EngineTest, TheStateRecordsWhenTheInstanceStartedUntilItIsDown) {
+    const std::regex stamp(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)");
+    std::time_t created = vdb::read_state(loc).started;
+    EXPECT_LE(std::abs(std::time(nullptr) - created), 5);
+    EXPECT_TRUE(std::regex_match(vdb::started_text(vdb::read_state(loc)), stamp));
+
+    vdb::stop_instance(loc);
+    EXPECT_EQ(vdb::read_state(loc).started, 0);
+    EXPECT_EQ(vdb::started_text(vdb::read_state(loc)), "");
+    EXPECT_EQ(vdb::read_file(loc.state_file()).find("started"), std::string::npos);
+
+    vdb::update_state(loc, [](vdb::State& s) { s.started = 1; });  // a down instance keeps no time
+    EXPECT_EQ(vdb::read_state(loc).started, 0);
+
+    vdb::start_instance(loc);  // started, mounted, open: one start time
+    vdb::State open = vdb::read_state(loc);
+    EXPECT_LE(std::abs(std::time(nullptr) - open.started), 5);
+    EXPECT_TRUE(std::regex_match(vdb::started_text(open), stamp));
+
+    for (const char* old : {"service = running\ninstance = open\n", "service = running\ninstance = open\nstarted = x1\n"}) {
+        vdb::write_file_atomically(loc.state_file(), old);
+        EXPECT_EQ(vdb::read_state(loc).instance, Instance::open);
+        EXPECT_EQ(vdb::started_text(vdb::read_state(loc)), "");
+        EXPECT_EQ(code_of([&] { as("system"); }), 0);
+    }
+}
+
 TEST_F(EngineTest, NamedServiceStartReportsWhetherTheServiceRuns) {
     vdb::stop_service(loc);
     EXPECT_EQ(vdb::start_named_service(loc.home, "VantorServiceTEST"), 1);
@@ -133,7 +164,10 @@ TEST_F(EngineTest, DefinitionsNeedTheDbaRole) {
         "DROP TABLESPACE USERS",
         "CREATE USER X IDENTIFIED BY y",
         "DROP USER SALES CASCADE",
+        "ALTER USER SALES ACCOUNT LOCK",
+        "ALTER USER EVE IDENTIFIED BY other",
         "GRANT DBA TO EVE",
+        "REVOKE CONNECT FROM EVE",
         "CREATE TABLE EVE.T (A NUMBER)",
         "CREATE INDEX SALES.IX ON SALES.ORDERS (AMOUNT)",
         "DROP TABLE SALES.ORDERS",
@@ -144,7 +178,9 @@ TEST_F(EngineTest, DefinitionsNeedTheDbaRole) {
         SCOPED_TRACE(statement);
         EXPECT_EQ(code_of([&] { eve->execute(statement); }), vdb::code::no_privilege);
     }
-    EXPECT_EQ(code_of([&] { eve->query("select count(*) from sys.dba_data_files"); }), vdb::code::no_privilege);
+    for (const char* view : {"sys.dba_data_files", "sys.dba_users", "sys.dba_role_privs"})
+        EXPECT_EQ(code_of([&] { eve->query(std::string("select count(*) from ") + view); }), vdb::code::no_privilege)
+            << view;
     EXPECT_EQ(code_of([&] { eve->query("select count(*) from sales.orders"); }), vdb::code::table_missing);
     EXPECT_FALSE(std::filesystem::exists("/tmp/never.dbf"));
 }
