@@ -10,6 +10,7 @@
 #include "vdb/catalog.h"
 #include "vdb/db.h"
 #include "vdb/event_log.h"
+#include "vdb/throttle.h"
 #include "vdb/errors.h"
 #include "vdb/password.h"
 #include "vdb/session.h"
@@ -123,6 +124,7 @@ void create_instance(const Location& loc, std::string_view password) {
     }
     write_initial_state(loc, State{Service::running, Instance::open});
     create_event_log(loc);
+    create_logon_record(loc);
     bootstrap_dictionary(loc, password);
 
     auto sys = Session::connect(loc, "SYS", password);

@@ -15,6 +15,7 @@
 #include "vdb/rowstore.h"
 #include "vdb/space.h"
 #include "vdb/state.h"
+#include "vdb/throttle.h"
 
 namespace vdb {
 
@@ -185,8 +186,9 @@ std::unique_ptr<Session> Session::connect(const Location& loc, std::string_view 
 
     auto impl = std::make_unique<Impl>(loc, kind);
     std::string login = upper(user);
+    check_logon_allowed(loc, login);
     auto record = find_user(impl->db.handle(), login);
-    if (!record || !password_matches(password, record->password)) fail(code::bad_logon);
+    if (!record || !password_matches(password, record->password)) refuse_logon(loc, login);
     impl->user = record->alias_of.empty() ? record->name : record->alias_of;
     impl->dba = has_role(impl->db.handle(), impl->user, "DBA");
     if (kind == Logon::administrative && state.instance != Instance::open && !impl->dba)

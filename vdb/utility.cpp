@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "vdb/errors.h"
+#include "vdb/session.h"
 
 namespace vdb {
 
@@ -175,6 +176,9 @@ Report::~Report() {
 void Report::open_log(const std::string& path) {
     log_ = std::fopen(path.c_str(), "w");
     if (!log_) throw ParameterError("cannot write the log file " + path + ": " + std::strerror(errno));
+    std::fputs(before_log_.c_str(), log_);
+    std::fflush(log_);
+    before_log_.clear();
 }
 
 void Report::line(const std::string& text) {
@@ -183,6 +187,8 @@ void Report::line(const std::string& text) {
     if (log_) {
         std::fputs(out.c_str(), log_);
         std::fflush(log_);
+    } else {
+        before_log_ += out;
     }
 }
 
@@ -227,8 +233,11 @@ int run_utility(std::string_view program, int argc, char** argv, std::initialize
     Report report;
     try {
         UtilityParameters parameters(argc, argv, known);
+        Location loc = utility_location();
+        auto session = Session::connect(loc, parameters.user(), parameters.password());
+        report.line("Connected to instance " + loc.sid + " as " + session->user() + ".");
         if (parameters.has("LOG")) report.open_log(parameters.value("LOG", ""));
-        return body(utility_location(), parameters, report);
+        return body(parameters, *session, report);
     } catch (const ParameterError& error) {
         report.line(std::string(program) + ": " + error.what());
         report.line(std::string(program) + ": nothing was done.");
