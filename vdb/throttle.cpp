@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,23 +45,29 @@ std::string record_field(std::string_view text) {
     return out.empty() ? "%00" : out;
 }
 
+// Calls each(time, user, address) for every whole line of the record, in
+// order, without copying: a connect reads the record every time.
+template <typename Each>
+void for_each_refusal(std::string_view text, Each each) {
+    while (!text.empty()) {
+        size_t end = text.find('\n');
+        if (end == std::string_view::npos) break;  // a line still being written
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end + 1);
+        size_t first = line.find(' '), second = line.find(' ', first + 1);
+        if (first == 0 || first == std::string_view::npos || second == std::string_view::npos) continue;
+        long long time = 0;
+        auto [stop, error] = std::from_chars(line.data(), line.data() + first, time);
+        if (error != std::errc() || stop != line.data() + first) continue;
+        each(static_cast<std::time_t>(time), line.substr(first + 1, second - first - 1), line.substr(second + 1));
+    }
+}
+
 std::vector<Refusal> parse_record(const std::string& text) {
     std::vector<Refusal> refusals;
-    size_t begin = 0;
-    while (begin < text.size()) {
-        size_t end = text.find('\n', begin);
-        if (end == std::string::npos) break;  // a line still being written
-        std::string_view line(text.data() + begin, end - begin);
-        begin = end + 1;
-        size_t first = line.find(' '), second = line.find(' ', first + 1);
-        if (first == std::string_view::npos || second == std::string_view::npos) continue;
-        char* stop = nullptr;
-        std::string stamp(line.substr(0, first));
-        long long time = std::strtoll(stamp.c_str(), &stop, 10);
-        if (stamp.empty() || *stop) continue;
-        refusals.push_back({static_cast<std::time_t>(time), std::string(line.substr(first + 1, second - first - 1)),
-                            std::string(line.substr(second + 1))});
-    }
+    for_each_refusal(text, [&](std::time_t time, std::string_view user, std::string_view address) {
+        refusals.push_back({time, std::string(user), std::string(address)});
+    });
     return refusals;
 }
 
@@ -68,10 +75,10 @@ std::string record_line(const Refusal& refusal) {
     return std::to_string(static_cast<long long>(refusal.time)) + " " + refusal.user + " " + refusal.address + "\n";
 }
 
-std::vector<Refusal> read_record(const Location& loc) {
+std::string read_record(const Location& loc) {
     LockedFile file(loc.logon_record_file(), LOCK_SH, O_RDONLY | O_NOFOLLOW);
     if (!file.is_open() || file.size() == 0) return {};
-    return parse_record(file.read_all());
+    return file.read_all();
 }
 
 long positive_parameter(const std::vector<Parameter>& parameters, std::string_view name, long fallback) {
@@ -145,14 +152,13 @@ std::string client_address() {
 }
 
 long logon_wait(const Location& loc, std::string_view user, std::string_view address, std::time_t now) {
-    std::vector<Refusal> refusals = read_record(loc);
     std::string user_field = record_field(user), address_field = record_field(address);
     std::vector<std::time_t> of_pair, of_address;
-    for (const Refusal& r : refusals) {
-        if (r.address != address_field) continue;
-        of_address.push_back(r.time);
-        if (r.user == user_field) of_pair.push_back(r.time);
-    }
+    for_each_refusal(read_record(loc), [&](std::time_t time, std::string_view by, std::string_view from) {
+        if (from != address_field) return;
+        of_address.push_back(time);
+        if (by == user_field) of_pair.push_back(time);
+    });
     // The common case reads no parameter file: nothing was refused from here.
     if (of_address.empty()) return 0;
     LogonLimits limits = logon_limits(loc);
@@ -184,8 +190,9 @@ void record_refused_logon(const Location& loc, std::string_view user, std::strin
 
 std::vector<UserRefusals> refused_logons_per_user(const Location& loc, std::time_t now) {
     std::map<std::string, long> counts;
-    for (const Refusal& r : read_record(loc))
-        if (now - r.time < record_keeps) ++counts[r.user];
+    for_each_refusal(read_record(loc), [&](std::time_t time, std::string_view user, std::string_view) {
+        if (now - time < record_keeps) ++counts[std::string(user)];
+    });
     std::vector<UserRefusals> out;
     for (const auto& [user, count] : counts) out.push_back({user, count});
     std::stable_sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.count > b.count; });
