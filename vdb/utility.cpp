@@ -178,7 +178,12 @@ void Report::open_log(const std::string& path) {
     if (!log_) throw ParameterError("cannot write the log file " + path + ": " + std::strerror(errno));
     std::fputs(before_log_.c_str(), log_);
     std::fflush(log_);
+    without_log();
+}
+
+void Report::without_log() {
     before_log_.clear();
+    log_decided_ = true;
 }
 
 void Report::line(const std::string& text) {
@@ -187,7 +192,7 @@ void Report::line(const std::string& text) {
     if (log_) {
         std::fputs(out.c_str(), log_);
         std::fflush(log_);
-    } else {
+    } else if (!log_decided_) {
         before_log_ += out;
     }
 }
@@ -236,7 +241,10 @@ int run_utility(std::string_view program, int argc, char** argv, std::initialize
         Location loc = utility_location();
         auto session = Session::connect(loc, parameters.user(), parameters.password());
         report.line("Connected to instance " + loc.sid + " as " + session->user() + ".");
-        if (parameters.has("LOG")) report.open_log(parameters.value("LOG", ""));
+        if (parameters.has("LOG"))
+            report.open_log(parameters.value("LOG", ""));
+        else
+            report.without_log();
         return body(parameters, *session, report);
     } catch (const ParameterError& error) {
         report.line(std::string(program) + ": " + error.what());

@@ -67,6 +67,8 @@ public:
     Report& operator=(const Report&) = delete;
 
     void open_log(const std::string& path);
+    // There will be no log file: lines are no longer kept for it.
+    void without_log();
     void line(const std::string& text);
     void warning(const std::string& text);
     int warnings() const { return warnings_; }
@@ -75,6 +77,7 @@ private:
     bool quiet_;
     std::FILE* log_ = nullptr;
     std::string before_log_;
+    bool log_decided_ = false;
     int warnings_ = 0;
 };
 
