@@ -258,47 +258,45 @@ std::vector<SegmentRecord> listed_tables(Session& session, const ExportOptions& 
 
 }  // namespace
 
-int run_export(const Location& loc, const UtilityParameters& parameters, Report& report) {
+int run_export(const UtilityParameters& parameters, Session& session, Report& report) {
     ExportOptions options = read_options(parameters);
-    auto session = Session::connect(loc, parameters.user(), parameters.password());
-    report.line("Connected to instance " + loc.sid + " as " + session->user() + ".");
     // One read transaction: every table is exported as of the same moment.
-    session->execute("SET TRANSACTION READ ONLY");
+    session.execute("SET TRANSACTION READ ONLY");
 
     std::vector<SegmentRecord> tables;
     std::vector<std::string> users;
     std::string mode;
     if (options.full) {
-        if (!session->is_dba()) fail(code::no_privilege, "FULL=Y needs the DBA role");
+        if (!session.is_dba()) fail(code::no_privilege, "FULL=Y needs the DBA role");
         mode = "full database";
-        users = session->user_names();
-        tables = session->tables();
+        users = session.user_names();
+        tables = session.tables();
     } else if (!options.owners.empty()) {
         mode = "user";
         for (const auto& owner : options.owners) {
-            session->user_definition(owner);
-            auto owned = session->tables(owner);
+            session.user_definition(owner);
+            auto owned = session.tables(owner);
             tables.insert(tables.end(), owned.begin(), owned.end());
         }
         users = options.owners;
     } else if (!options.tables.empty()) {
         mode = "table";
-        tables = listed_tables(*session, options, report);
+        tables = listed_tables(session, options, report);
     } else {
         mode = "user";
-        users = {session->user()};
-        tables = session->tables(session->user());
+        users = {session.user()};
+        tables = session.tables(session.user());
     }
 
     ExportFile file(options.file);
-    Exporter exporter(*session, options, report, file);
+    Exporter exporter(session, options, report, file);
     report.line("Exporting (" + mode + " mode) to " + options.file);
     exporter.header(mode);
     if (options.full) exporter.tablespaces();
     if (!users.empty()) exporter.users(users);
     for (const auto& table : tables) exporter.table(table);
     file.commit();
-    session->commit();
+    session.commit();
     return finish(report, "Export");
 }
 

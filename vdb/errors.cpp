@@ -48,6 +48,7 @@ constexpr std::array texts{
     CodeText{code::resource_busy, "the instance is busy with another session; try again"},
     CodeText{code::io_failure, "the instance files could not be read or written"},
     CodeText{code::not_connected, "not connected: the instance was shut down"},
+    CodeText{code::logons_throttled, "too many refused logons"},
     CodeText{code::unknown_sid, "the instance identifier is not known in this home"},
     CodeText{code::service_stopped, "the service of the instance is not running"},
     CodeText{code::not_supported, "this statement is not supported"},

@@ -50,6 +50,7 @@ constexpr int control_file_missing = -205;
 constexpr int resource_busy = -54;
 constexpr int io_failure = -1114;
 constexpr int not_connected = -3114;
+constexpr int logons_throttled = -3103;
 constexpr int unknown_sid = -12154;
 constexpr int service_stopped = -12560;
 constexpr int not_supported = -3001;

@@ -11,6 +11,7 @@
 #include "vdb/catalog.h"
 #include "vdb/db.h"
 #include "vdb/event_log.h"
+#include "vdb/throttle.h"
 #include "vdb/errors.h"
 #include "vdb/password.h"
 #include "vdb/session.h"
@@ -126,6 +127,7 @@ void create_instance(const Location& loc, std::string_view password) {
     }
     write_initial_state(loc, State{Service::running, Instance::open, std::time(nullptr)});
     create_event_log(loc);
+    create_logon_record(loc);
     bootstrap_dictionary(loc, password);
 
     auto sys = Session::connect(loc, "SYS", password);

@@ -383,7 +383,7 @@ private:
 
 }  // namespace
 
-int run_import(const Location& loc, const UtilityParameters& parameters, Report& report) {
+int run_import(const UtilityParameters& parameters, Session& session, Report& report) {
     ImportOptions options = read_options(parameters);
     ExportReader reader(options.file);
     std::string_view header, exporter;
@@ -392,28 +392,26 @@ int run_import(const Location& loc, const UtilityParameters& parameters, Report&
         throw ParameterError(options.file + " is not an export file");
     std::string exporting_user(exporter.substr(1));
 
-    auto session = Session::connect(loc, parameters.user(), parameters.password());
-    report.line("Connected to instance " + loc.sid + " as " + session->user() + ".");
     report.line("Importing from " + options.file + ", exported by " + exporting_user +
                 (options.index_file.empty() ? "" : "; writing the index file " + options.index_file));
     // A commit for each table, as keeping the tables finished before a failure
     // needs, without waiting for the disk at each one: the run ends durable,
     // however it ends.
-    session->defer_sync();
+    session.defer_sync();
     try {
-        Importer importer(*session, options, report);
+        Importer importer(session, options, report);
         importer.start(exporting_user);
         std::string_view text;
         while (reader.next(text)) importer.line(text, reader.number());
         importer.finish();
     } catch (...) {
         try {
-            session->sync();
+            session.sync();
         } catch (const Error&) {
         }
         throw;
     }
-    session->sync();
+    session.sync();
     return finish(report, "Import");
 }
 

@@ -16,6 +16,7 @@
 #include "vdb/rowstore.h"
 #include "vdb/space.h"
 #include "vdb/state.h"
+#include "vdb/throttle.h"
 
 namespace vdb {
 
@@ -186,7 +187,7 @@ std::unique_ptr<Session> Session::connect(const Location& loc, std::string_view 
     if (kind == Logon::normal && state.instance != Instance::open) fail(code::instance_starting, loc.sid);
 
     auto impl = std::make_unique<Impl>(loc, kind);
-    Credentials credentials = check_credentials(impl->db.handle(), user, password);
+    Credentials credentials = check_credentials(loc, impl->db.handle(), user, password);
     impl->user = credentials.schema;
     impl->dba = credentials.dba;
     if (kind == Logon::administrative && state.instance != Instance::open && !impl->dba)
