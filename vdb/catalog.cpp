@@ -89,6 +89,7 @@ constexpr std::array views{
     DictionaryView{"ALL_TABLES", false},    DictionaryView{"USER_TABLES", false},
     DictionaryView{"USER_ROLE_PRIVS", false}, DictionaryView{"V$DATAFILE", false},
     DictionaryView{"V$LOGFILE", false},     DictionaryView{"V$PARAMETER", false},
+    DictionaryView{"V$SESSION", true},  // a virtual table of the session store (sessions.h)
     DictionaryView{"DUAL", false},
 };
 

@@ -53,6 +53,9 @@ constexpr std::array texts{
     CodeText{code::service_stopped, "the service of the instance is not running"},
     CodeText{code::not_supported, "this statement is not supported"},
     CodeText{code::instance_corrupt, "the instance files are damaged"},
+    CodeText{code::session_ended, "the session was ended by an administrator"},
+    CodeText{code::sessions_connected, "other sessions are connected; a normal shutdown waits for none"},
+    CodeText{code::session_missing, "there is no such session"},
 };
 
 }  // namespace

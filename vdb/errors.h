@@ -55,6 +55,9 @@ constexpr int unknown_sid = -12154;
 constexpr int service_stopped = -12560;
 constexpr int not_supported = -3001;
 constexpr int instance_corrupt = -600;
+constexpr int session_ended = -3100;
+constexpr int sessions_connected = -3110;
+constexpr int session_missing = -3111;
 }  // namespace code
 
 // The longest message text a caller ever receives.
