@@ -85,14 +85,21 @@ struct Session::Impl {
 
     // Every statement finds the instance open; a shutdown ends the sessions of
     // other processes at their next statement.
-    void require_open() {
+    // An ended session loses its transaction and gets -3100 from then on.
+    void require_live() {
         if (stop_requested() || (slot && slot->ended())) {
             end_transaction("ROLLBACK");
             fail(code::session_ended);
         }
+    }
+
+    void require_open() {
+        require_live();
         State state = read_state(loc);
         if (state.service != Service::running || state.instance == Instance::down) {
             end_transaction("ROLLBACK");
+            // A shutdown immediate marks the sessions it ends before the state says down.
+            require_live();
             fail(code::instance_down, loc.sid);
         }
         if (state.instance != Instance::open) fail(code::instance_starting, loc.sid);
@@ -323,6 +330,7 @@ int64_t Session::execute(std::string_view sql, const std::vector<Value>& binds) 
 }
 
 void Session::commit() {
+    impl_->require_live();
     if (impl_->write_transaction || impl_->read_transaction) impl_->require_open();
     impl_->end_transaction("COMMIT");
 }

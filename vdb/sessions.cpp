@@ -82,8 +82,14 @@ uint64_t process_start(pid_t pid) {
     return p ? std::strtoull(p + 1, nullptr, 10) : 0;
 }
 
+// Asked again in a child after fork: the cache is the parent's.
 uint64_t own_start() {
-    static const uint64_t start = process_start(getpid());
+    static pid_t cached_pid = 0;
+    static uint64_t start = 0;
+    if (cached_pid != getpid()) {
+        cached_pid = getpid();
+        start = process_start(cached_pid);
+    }
     return start;
 }
 
