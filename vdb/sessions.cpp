@@ -196,6 +196,15 @@ private:
 
 }  // namespace
 
+std::string local_time(int64_t seconds) {
+    std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm parts{};
+    localtime_r(&t, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+    return text;
+}
+
 // ---- one session of this process ------------------------------------------------
 
 std::unique_ptr<SessionSlot> SessionSlot::enter(const Location& loc, std::string_view user) {
@@ -377,15 +386,6 @@ struct SessionCursor {
     size_t at = 0;
     int64_t now = 0;
 };
-
-std::string local_time(int64_t seconds) {
-    std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm parts{};
-    localtime_r(&t, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
-    return text;
-}
 
 int view_connect(sqlite3* db, void* aux, int, const char* const*, sqlite3_vtab** out, char**) {
     int rc = sqlite3_declare_vtab(db,

@@ -88,6 +88,9 @@ void register_session_view(sqlite3* db, const Location& loc);
 void stop_cleanly_on_termination();
 bool stop_requested();
 
+// seconds since the epoch as "YYYY-MM-DD HH:MM:SS" of the server's local time.
+std::string local_time(int64_t seconds);
+
 // Errors after which a utility cannot go on with another table.
 bool ends_the_run(int code);
 

@@ -61,22 +61,13 @@ void print_rows(vdb::Cursor& cursor) {
     }
 }
 
-std::string local_time(int64_t seconds) {
-    std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm parts{};
-    localtime_r(&t, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
-    return text;
-}
-
 void print_sessions(const vdb::Location& loc) {
     vdb::require_instance(loc);
     int64_t now = std::time(nullptr);
     for (const auto& s : vdb::list_sessions(loc))
         std::printf("%d,%u\t%s\t%s\t%s\t%s\t%d\t%s\t%lld\t%s\n", s.number, s.serial, s.user.c_str(),
                     s.active ? "ACTIVE" : "INACTIVE", s.program.c_str(), s.client.c_str(), static_cast<int>(s.process),
-                    local_time(s.logon_time).c_str(), static_cast<long long>(std::max<int64_t>(0, now - s.status_since)),
+                    vdb::local_time(s.logon_time).c_str(), static_cast<long long>(std::max<int64_t>(0, now - s.status_since)),
                     s.action.c_str());
 }
 
@@ -99,6 +90,9 @@ int stop(const vdb::Location& loc, const std::vector<std::string>& rest) {
 }
 
 int run_sql(const vdb::Location& loc, const std::string& login, const std::string& statement) {
+    // A statement whose session is ended stops with its error, even one blocked
+    // writing rows to a reader that takes none.
+    vdb::stop_cleanly_on_termination();
     size_t slash = login.find('/');
     if (slash == std::string::npos) {
         std::fputs("vdbadm: give the login as USER/PASSWORD\n", stderr);
@@ -165,9 +159,6 @@ int dispatch(const std::string& command, const vdb::Location& loc, const std::ve
 }  // namespace
 
 int main(int argc, char** argv) {
-    // A session of a statement that is ended stops with its error, even one
-    // blocked writing rows to a reader that takes none.
-    vdb::stop_cleanly_on_termination();
     std::vector<std::string> args(argv + 1, argv + argc);
     vdb::Location loc = vdb::location_from_environment();
     if (args.size() >= 2 && args[0] == "--home") {
@@ -189,6 +180,8 @@ int main(int argc, char** argv) {
         return dispatch(args[0], loc, std::vector<std::string>(args.begin() + 2, args.end()));
     } catch (const vdb::Error& error) {
         std::fprintf(stderr, "vdbadm: error %d: %s\n", error.code(), error.what());
+        // Rows still buffered for a reader that takes none would block the exit.
+        if (vdb::stop_requested()) _exit(1);
         return 1;
     }
 }
