@@ -83,8 +83,6 @@ struct Session::Impl {
 
     SessionContext context() { return SessionContext{db.handle(), loc, user, dba, {}, {}}; }
 
-    // Every statement finds the instance open; a shutdown ends the sessions of
-    // other processes at their next statement.
     // An ended session loses its transaction and gets -3100 from then on.
     void require_live() {
         if (stop_requested() || (slot && slot->ended())) {
@@ -93,6 +91,8 @@ struct Session::Impl {
         }
     }
 
+    // Every statement finds the instance open; a shutdown ends the sessions of
+    // other processes at their next statement.
     void require_open() {
         require_live();
         State state = read_state(loc);
