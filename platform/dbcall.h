@@ -27,7 +27,9 @@
 #include <cstdint>
 
 // Shutdown modes; every one leaves the instance down and its service running.
+// Normal is refused while other sessions are connected; immediate ends them.
 constexpr int DBC_SHUTDOWN_NORMAL = 0;
+constexpr int DBC_SHUTDOWN_IMMEDIATE = 1;
 constexpr int DBC_SHUTDOWN_ABORT = 64;
 
 // The host data area of a privileged connection: 256 bytes.

@@ -55,6 +55,9 @@ constexpr std::array texts{
     CodeText{code::instance_corrupt, "the instance files are damaged"},
     CodeText{code::account_locked, "the account is locked"},
     CodeText{code::cascade_needed, "the user owns objects: drop it with CASCADE"},
+    CodeText{code::session_ended, "the session was ended by an administrator"},
+    CodeText{code::sessions_connected, "other sessions are connected; a normal shutdown waits for none"},
+    CodeText{code::session_missing, "there is no such session"},
 };
 
 }  // namespace

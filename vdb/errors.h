@@ -57,6 +57,9 @@ constexpr int not_supported = -3001;
 constexpr int instance_corrupt = -600;
 constexpr int account_locked = -3101;
 constexpr int cascade_needed = -3102;
+constexpr int session_ended = -3100;
+constexpr int sessions_connected = -3110;
+constexpr int session_missing = -3111;
 }  // namespace code
 
 // The longest message text a caller ever receives.

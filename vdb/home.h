@@ -5,6 +5,7 @@
 //   HOME/dbs/SID/state        service and instance state
 //   HOME/dbs/SID/events.log   what happened to the instance, one line each
 //   HOME/dbs/SID/logons       the refused logons of the last hour
+//   HOME/dbs/SID/sessions     the connected sessions (sessions.h)
 //   HOME/export/              export files of the utilities
 #pragma once
 

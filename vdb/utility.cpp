@@ -9,6 +9,7 @@
 #include "vdb/errors.h"
 #include "vdb/sqltext.h"
 #include "vdb/session.h"
+#include "vdb/sessions.h"
 
 namespace vdb {
 
@@ -255,6 +256,9 @@ int run_utility(std::string_view program, int argc, char** argv, std::initialize
                 UtilityBody body) {
     // A reader that goes away must not kill a run half way: writes then fail instead.
     std::signal(SIGPIPE, SIG_IGN);
+    // Ended by an administrator, a run stops at its next check instead of dying
+    // half way: no partial export file, the table in progress rolled back.
+    stop_cleanly_on_termination();
     Report report;
     try {
         UtilityParameters parameters(argc, argv, known);
@@ -271,7 +275,10 @@ int run_utility(std::string_view program, int argc, char** argv, std::initialize
         report.line(std::string(program) + ": nothing was done.");
     } catch (const Error& error) {
         report.line(std::string(program) + ": error " + std::to_string(error.code()) + ": " + error.what());
-        report.line(std::string(program) + ": stopped.");
+        if (error.code() == code::session_ended)
+            report.line(std::string(program) + ": stopped: " + std::string(message_of(code::session_ended)) + ".");
+        else
+            report.line(std::string(program) + ": stopped.");
     }
     return 1;
 }
