@@ -10,6 +10,8 @@ namespace {
 
 constexpr const char* MODULE = "d/kvdmn";
 constexpr int MAX_BUTTONS = 16;
+// The engine's refusal of a normal shutdown while other sessions are connected.
+constexpr int KVD_OTHER_SESSIONS = -3110;
 
 const char* message(kvd_state* s, int number) { return kvg_message(s->context, number); }
 bool is(kvd_state* s, const char* text, int number) { return text && lk_equal(text, message(s, number)); }
@@ -114,7 +116,12 @@ void shut_down(kvd_state* s) {
         return;
     }
     int others = s->status->sessions;
-    if (!succeeded(s, "KVD-SHUTDOWN", kvo_shutdown(s->credentials, s->error, s->context, mode))) return;
+    int result = kvo_shutdown(s->credentials, s->error, s->context, mode);
+    if (result == KVD_OTHER_SESSIONS) {
+        fail_with(s, "KVD-SHUTNORM", 3041, kvg_message_filled(s->context, 3041, {std::to_string(others)}));
+        return;
+    }
+    if (!succeeded(s, "KVD-SHUTDOWN", result)) return;
     int done = mode == DBC_SHUTDOWN_ABORT ? 3038 : mode == DBC_SHUTDOWN_IMMEDIATE ? 3037 : 3036;
     s->outcome.line = kvg_message_filled(s->context, done, {sid(s), std::to_string(others)});
 }

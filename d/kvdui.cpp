@@ -130,6 +130,10 @@ void write_status_page(kvd_state* s) {
     write_form_end(s);
 }
 
+void write_session_item(const char* id, const char* user, const char* program, const char* action, void*) {
+    bk_out("<LI>%s %s (%s) %s\n", html(id).c_str(), html(user).c_str(), html(program).c_str(), html(action).c_str());
+}
+
 // What the shutdown will do, and the two buttons: the shutdown and "Cancel".
 void write_confirmation_page(kvd_state* s) {
     const char* mode = kvg_form_value("KVDSHUTMODE", s->variables, s->context);
@@ -139,6 +143,11 @@ void write_confirmation_page(kvd_state* s) {
     int text = abort ? 3046 : others > 0 ? 3044 : 3045;
     write_form_start(s);
     bk_out("<P><B>%s</B>\n", kvg_message_filled(s->context, text, {sid, std::to_string(others)}).c_str());
+    if (!abort && others > 0) {
+        bk_out("<UL>\n");
+        dbc_sessions(write_session_item, nullptr);
+        bk_out("</UL>\n");
+    }
     bk_out("<INPUT type=hidden name=\"KVDSHUTMODE\" value=\"%s\">\n", abort ? "ABORT" : "IMMEDIATE");
     bk_out("<INPUT type=hidden name=\"KVDCONFIRM\" value=\"1\">\n");
     bk_out("<P>");

@@ -27,6 +27,7 @@
 #include <cstdint>
 
 // Shutdown modes; every one leaves the instance down and its service running.
+// Normal is refused while other sessions are connected; immediate ends them.
 constexpr int DBC_SHUTDOWN_NORMAL = 0;
 constexpr int DBC_SHUTDOWN_IMMEDIATE = 1;
 constexpr int DBC_SHUTDOWN_ABORT = 64;
@@ -90,6 +91,14 @@ int dbc_status(dbc_instance_status* status);
 int dbc_parameters(void (*each)(const char* name, const char* value, void* data), void* data);
 // Calls each with the last count lines of the instance's event log, oldest first.
 int dbc_event_log_tail(int count, void (*each)(const char* line, void* data), void* data);
+
+// Calls each with every session of the instance ("number,serial", user,
+// program, action), in order of logon.
+int dbc_sessions(void (*each)(const char* id, const char* user, const char* program, const char* action, void* data),
+                 void* data);
+// Calls each with every user that the instance refused a logon in the last
+// hour, and how many times.
+int dbc_refused_logons(void (*each)(const char* user, long count, void* data), void* data);
 
 // The general message text of code into buffer (zero-terminated, cut to
 // capacity - 1); returns its length.

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/dbcall.h"
 #include "u/kvu.h"
 
 namespace {
@@ -65,7 +66,15 @@ bool read_users(kvu_state* s) {
                       [&](const char* const* v) {
                           if (auto* user = const_cast<kvu_user*>(kvu_find_user(s, v[0]))) user->tables = lk_text_to_int(v[1]);
                       });
-    return succeeded(s, "KVU-USERS", result);
+    if (!succeeded(s, "KVU-USERS", result)) return false;
+    // The logon throttle's record, of the last hour.
+    dbc_refused_logons(
+        [](const char* name, long count, void* data) {
+            auto* state = static_cast<kvu_state*>(data);
+            if (auto* user = const_cast<kvu_user*>(kvu_find_user(state, name))) user->refused_logons = static_cast<int>(count);
+        },
+        s);
+    return true;
 }
 
 bool read_tablespaces(kvu_state* s) {

@@ -103,6 +103,7 @@ constexpr std::array views{
     DictionaryView{"USER_ROLE_PRIVS", false}, DictionaryView{"DBA_ROLE_PRIVS", true},
     DictionaryView{"V$DATAFILE", false},
     DictionaryView{"V$LOGFILE", false},     DictionaryView{"V$PARAMETER", false},
+    DictionaryView{"V$SESSION", true},  // a virtual table of the session store (sessions.h)
     DictionaryView{"DUAL", false},
 };
 

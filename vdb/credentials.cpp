@@ -4,12 +4,15 @@
 #include "vdb/db.h"
 #include "vdb/errors.h"
 #include "vdb/password.h"
+#include "vdb/throttle.h"
 
 namespace vdb {
 
-Credentials check_credentials(sqlite3* db, std::string_view user, std::string_view password) {
-    auto record = find_user(db, upper(user));
-    if (!record || !password_matches(password, record->password)) fail(code::bad_logon);
+Credentials check_credentials(const Location& loc, sqlite3* db, std::string_view user, std::string_view password) {
+    std::string login = upper(user);
+    check_logon_allowed(loc, login);
+    auto record = find_user(db, login);
+    if (!record || !password_matches(password, record->password)) refuse_logon(loc, login);
     if (record->locked) fail(code::account_locked, record->name);
     Credentials credentials;
     credentials.schema = record->alias_of.empty() ? record->name : record->alias_of;
@@ -20,7 +23,7 @@ Credentials check_credentials(sqlite3* db, std::string_view user, std::string_vi
 void check_administrator_offline(const Location& loc, std::string_view user, std::string_view password) {
     require_instance(loc);
     Db db(loc.database_file(), false);
-    if (!check_credentials(db.handle(), user, password).dba)
+    if (!check_credentials(loc, db.handle(), user, password).dba)
         fail(code::no_privilege, "only INTERNAL or a user with the DBA role may start the service");
 }
 

@@ -18,8 +18,9 @@ struct Credentials {
 // The user (folded to upper case) and password against the dictionary of db:
 // -1017 when either is wrong, -3101 when both are right but the account is
 // locked. A wrong password is refused the same way whether the account is
-// locked or not, so a refusal never tells a guesser more than "wrong".
-Credentials check_credentials(sqlite3* db, std::string_view user, std::string_view password);
+// locked or not, so a refusal never tells a guesser more than "wrong". The
+// logon throttle of loc comes first (-3103) and counts each refusal.
+Credentials check_credentials(const Location& loc, sqlite3* db, std::string_view user, std::string_view password);
 
 // The same check against the instance's own dictionary in any state of the
 // instance and its service, changing and starting nothing: the one check that

@@ -130,7 +130,8 @@ void write_export(const Location& loc) {
     char* argv[] = {program, login.data(), full, file.data()};
     UtilityParameters parameters(4, argv, export_parameters);
     Report report(true);
-    if (run_export(loc, parameters, report) != 0) fail(code::io_failure, "the demo export did not succeed");
+    auto session = Session::connect(loc, parameters.user(), parameters.password());
+    if (run_export(parameters, *session, report) != 0) fail(code::io_failure, "the demo export did not succeed");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "vdb/columns.h"
 #include "vdb/dumpfile.h"
 #include "vdb/session.h"
+#include "vdb/sessions.h"
 #include "vdb/space.h"
 #include "vdb/sqltext.h"
 
@@ -20,6 +21,9 @@ const std::initializer_list<std::string_view> export_parameters = {
     "CONSTRAINTS", "BUFFER", "RECORDLENGTH", "COMPRESS", "RECORD", "CONSISTENT", "INCTYPE", "STATISTICS", "FEEDBACK"};
 
 namespace {
+
+// How often a run shows its progress and checks that its session may go on.
+constexpr int64_t progress_rows = 4096;
 
 // The export file, written through a large buffer into a file without a name
 // that gets its name only when the export is complete: a run that is killed
@@ -68,7 +72,11 @@ public:
         size_t done = 0;
         while (done < buffer_.size()) {
             ssize_t n = write(fd_, buffer_.data() + done, buffer_.size() - done);
-            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno == EINTR) {
+                // Interrupted while blocked: by the administrator's signal, the run ends.
+                if (stop_requested()) fail(code::session_ended);
+                continue;
+            }
             if (n <= 0) fail(code::io_failure, "writing " + path_ + ": " + std::strerror(errno));
             done += static_cast<size_t>(n);
         }
@@ -191,6 +199,7 @@ public:
             report_.line(". . exporting table " + table.owner + "." + table.name + " " + std::to_string(rows) +
                          " rows exported");
         } catch (const Error& error) {
+            if (ends_the_run(error.code())) throw;
             file_.cut_back(start);
             connected_ = connected;
             report_.warning(". . table " + table.owner + "." + table.name + " was not exported: error " +
@@ -214,10 +223,12 @@ private:
         int64_t rows = 0;
         if (options_.rows) {
             Row row;
+            std::string what = "exporting " + table.owner + "." + table.name + ": ";
+            session_.progress(what + "0 rows");
             while (reader->fetch(row)) {
                 append_row_line(file_.buffer(), row);
                 file_.maybe_flush();
-                ++rows;
+                if (++rows % progress_rows == 0) session_.progress(what + std::to_string(rows) + " rows");
             }
         }
         if (options_.indexes)
@@ -245,7 +256,8 @@ std::vector<SegmentRecord> listed_tables(Session& session, const ExportOptions& 
         std::optional<SegmentRecord> table;
         try {
             table = session.table(owner, item.name);
-        } catch (const Error&) {
+        } catch (const Error& error) {
+            if (ends_the_run(error.code())) throw;
         }
         if (table)
             out.push_back(std::move(*table));
@@ -258,47 +270,45 @@ std::vector<SegmentRecord> listed_tables(Session& session, const ExportOptions& 
 
 }  // namespace
 
-int run_export(const Location& loc, const UtilityParameters& parameters, Report& report) {
+int run_export(const UtilityParameters& parameters, Session& session, Report& report) {
     ExportOptions options = read_options(parameters);
-    auto session = Session::connect(loc, parameters.user(), parameters.password());
-    report.line("Connected to instance " + loc.sid + " as " + session->user() + ".");
     // One read transaction: every table is exported as of the same moment.
-    session->execute("SET TRANSACTION READ ONLY");
+    session.execute("SET TRANSACTION READ ONLY");
 
     std::vector<SegmentRecord> tables;
     std::vector<std::string> users;
     std::string mode;
     if (options.full) {
-        if (!session->is_dba()) fail(code::no_privilege, "FULL=Y needs the DBA role");
+        if (!session.is_dba()) fail(code::no_privilege, "FULL=Y needs the DBA role");
         mode = "full database";
-        users = session->user_names();
-        tables = session->tables();
+        users = session.user_names();
+        tables = session.tables();
     } else if (!options.owners.empty()) {
         mode = "user";
         for (const auto& owner : options.owners) {
-            session->user_definition(owner);
-            auto owned = session->tables(owner);
+            session.user_definition(owner);
+            auto owned = session.tables(owner);
             tables.insert(tables.end(), owned.begin(), owned.end());
         }
         users = options.owners;
     } else if (!options.tables.empty()) {
         mode = "table";
-        tables = listed_tables(*session, options, report);
+        tables = listed_tables(session, options, report);
     } else {
         mode = "user";
-        users = {session->user()};
-        tables = session->tables(session->user());
+        users = {session.user()};
+        tables = session.tables(session.user());
     }
 
     ExportFile file(options.file);
-    Exporter exporter(*session, options, report, file);
+    Exporter exporter(session, options, report, file);
     report.line("Exporting (" + mode + " mode) to " + options.file);
     exporter.header(mode);
     if (options.full) exporter.tablespaces();
     if (!users.empty()) exporter.users(users);
     for (const auto& table : tables) exporter.table(table);
     file.commit();
-    session->commit();
+    session.commit();
     return finish(report, "Export");
 }
 

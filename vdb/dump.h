@@ -16,6 +16,6 @@ namespace vdb {
 
 extern const std::initializer_list<std::string_view> export_parameters;
 
-int run_export(const Location& loc, const UtilityParameters& parameters, Report& report);
+int run_export(const UtilityParameters& parameters, Session& session, Report& report);
 
 }  // namespace vdb

@@ -48,12 +48,16 @@ constexpr std::array texts{
     CodeText{code::resource_busy, "the instance is busy with another session; try again"},
     CodeText{code::io_failure, "the instance files could not be read or written"},
     CodeText{code::not_connected, "not connected: the instance was shut down"},
+    CodeText{code::logons_throttled, "too many refused logons"},
     CodeText{code::unknown_sid, "the instance identifier is not known in this home"},
     CodeText{code::service_stopped, "the service of the instance is not running"},
     CodeText{code::not_supported, "this statement is not supported"},
     CodeText{code::instance_corrupt, "the instance files are damaged"},
     CodeText{code::account_locked, "the account is locked"},
     CodeText{code::cascade_needed, "the user owns objects: drop it with CASCADE"},
+    CodeText{code::session_ended, "the session was ended by an administrator"},
+    CodeText{code::sessions_connected, "other sessions are connected; a normal shutdown waits for none"},
+    CodeText{code::session_missing, "there is no such session"},
 };
 
 }  // namespace

@@ -50,12 +50,16 @@ constexpr int control_file_missing = -205;
 constexpr int resource_busy = -54;
 constexpr int io_failure = -1114;
 constexpr int not_connected = -3114;
+constexpr int logons_throttled = -3103;
 constexpr int unknown_sid = -12154;
 constexpr int service_stopped = -12560;
 constexpr int not_supported = -3001;
 constexpr int instance_corrupt = -600;
 constexpr int account_locked = -3101;
 constexpr int cascade_needed = -3102;
+constexpr int session_ended = -3100;
+constexpr int sessions_connected = -3110;
+constexpr int session_missing = -3111;
 }  // namespace code
 
 // The longest message text a caller ever receives.

@@ -4,6 +4,8 @@
 //   HOME/dbs/SID/instance.db  dictionary and table data
 //   HOME/dbs/SID/state        service and instance state
 //   HOME/dbs/SID/events.log   what happened to the instance, one line each
+//   HOME/dbs/SID/logons       the refused logons of the last hour
+//   HOME/dbs/SID/sessions     the connected sessions (sessions.h)
 //   HOME/export/              export files of the utilities
 #pragma once
 
@@ -25,6 +27,7 @@ struct Location {
     std::string database_file() const { return instance_dir() + "/instance.db"; }
     std::string state_file() const { return instance_dir() + "/state"; }
     std::string event_log_file() const { return instance_dir() + "/events.log"; }
+    std::string logon_record_file() const { return instance_dir() + "/logons"; }
     std::string export_dir() const { return home + "/export"; }
 };
 

@@ -1,5 +1,6 @@
 #include "vdb/instance.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -11,9 +12,11 @@
 #include "vdb/catalog.h"
 #include "vdb/db.h"
 #include "vdb/event_log.h"
+#include "vdb/throttle.h"
 #include "vdb/errors.h"
 #include "vdb/password.h"
 #include "vdb/session.h"
+#include "vdb/sessions.h"
 #include "vdb/space.h"
 
 namespace vdb {
@@ -45,6 +48,21 @@ std::string default_parameter_text(const Location& loc) {
            "db_block_size = 8192\n"
            "# Open the instance when its service starts.\n"
            "autostart = true\n";
+}
+
+struct ShutdownMode {
+    std::string_view name;
+    int mode;
+};
+constexpr ShutdownMode shutdown_modes[] = {
+    {"normal", shutdown_normal}, {"immediate", shutdown_immediate}, {"abort", shutdown_abort}};
+
+void refuse_with_other_sessions(const Location& loc, int own_session) {
+    auto sessions = list_sessions(loc);
+    auto others = std::count_if(sessions.begin(), sessions.end(),
+                                [&](const SessionInfo& s) { return s.number != own_session; });
+    if (others > 0)
+        fail(code::sessions_connected, std::to_string(others) + (others == 1 ? " other session" : " other sessions"));
 }
 
 void write_small_file(const std::string& path, int64_t bytes) {
@@ -126,6 +144,8 @@ void create_instance(const Location& loc, std::string_view password) {
     }
     write_initial_state(loc, State{Service::running, Instance::open, std::time(nullptr)});
     create_event_log(loc);
+    create_logon_record(loc);
+    create_session_store(loc);
     bootstrap_dictionary(loc, password);
 
     auto sys = Session::connect(loc, "SYS", password);
@@ -199,11 +219,24 @@ void open_database(const Location& loc) {
     log_event(loc, "database " + loc.sid + " opened");
 }
 
-void shutdown(const Location& loc, int mode) {
+int shutdown_mode(std::string_view name) {
+    for (size_t i = 0; i < std::size(shutdown_modes); ++i)
+        if (name == shutdown_modes[i].name) return shutdown_modes[i].mode;
+    return -1;
+}
+
+void shutdown(const Location& loc, int mode, int own_session) {
+    auto known = std::find_if(std::begin(shutdown_modes), std::end(shutdown_modes),
+                              [&](const ShutdownMode& m) { return m.mode == mode; });
+    if (known == std::end(shutdown_modes)) fail(code::not_supported, "shutdown mode " + std::to_string(mode));
+    std::string ended;
     update_state(loc, [&](State& state) {
         if (state.instance == Instance::down && mode != shutdown_abort) fail(code::instance_down);
+        if (mode == shutdown_normal) refuse_with_other_sessions(loc, own_session);
+        if (mode == shutdown_immediate) ended = ", " + std::to_string(end_other_sessions(loc, own_session)) + " sessions ended";
         state.instance = Instance::down;
     });
+    log_event(loc, "instance " + loc.sid + " shut down (" + std::string(known->name) + ended + ")");
 }
 
 void start_instance(const Location& loc) {

@@ -38,8 +38,10 @@ void stop_instance(const Location& loc);
 void startup(const Location& loc, sqlite3* db, std::string_view parameter_text, bool force);
 void mount(const Location& loc, sqlite3* db);
 void open_database(const Location& loc);
-// mode 64 (abort) of a down instance is no error.
-void shutdown(const Location& loc, int mode);
+// Modes: normal (0) is refused while sessions other than own_session (0: none)
+// are connected; immediate (1) ends them first; abort (64) goes down at once,
+// and of a down instance is no error. Each is written to the event log.
+void shutdown(const Location& loc, int mode, int own_session = 0);
 
 // The service control of the launcher: starts the service "VantorService<SID>"
 // of the instance in home. 1 when it runs afterwards, 0 otherwise.
@@ -52,6 +54,11 @@ int stop_named_service(const std::string& home, std::string_view service_name);
 std::optional<Location> service_location(const std::string& home, std::string_view service_name);
 
 constexpr std::string_view service_prefix = "VantorService";
+constexpr int shutdown_normal = 0;
+constexpr int shutdown_immediate = 1;
 constexpr int shutdown_abort = 64;
+
+// "normal", "immediate" or "abort" as a mode; -1 for any other text.
+int shutdown_mode(std::string_view name);
 
 }  // namespace vdb

@@ -10,6 +10,7 @@
 #include "vdb/columns.h"
 #include "vdb/dumpfile.h"
 #include "vdb/session.h"
+#include "vdb/sessions.h"
 #include "vdb/sqltext.h"
 
 namespace vdb {
@@ -89,6 +90,9 @@ bool parse_index_line(std::string_view line, IndexLine& out) {
 
 std::string qualified(std::string_view owner, std::string_view name) { return quote_name(owner) + "." + quote_name(name); }
 
+// How often a run shows its progress and checks that its session may go on.
+constexpr int64_t progress_rows = 4096;
+
 std::string error_text(const Error& error) { return "error " + std::to_string(error.code()) + ": " + error.what(); }
 
 class Importer {
@@ -143,12 +147,29 @@ public:
                 writer_.reset();
                 session_.commit();
             } catch (const Error& error) {
+                if (ends_the_run(error.code())) throw;
                 fail_table(error_text(error));
             }
         }
         if (table_failed_) return;
         report_.line(". . importing table " + table_ + " into " + target_ + " " + std::to_string(rows_) +
                      " rows imported");
+        finished_.push_back(target_ + "." + table_);
+    }
+
+    // The run was ended: the table in progress is rolled back, and the last
+    // lines say which tables were imported in full.
+    void stop() {
+        if (table_active_ && !table_failed_ && !index_file_) {
+            writer_.reset();
+            session_.rollback();
+            report_.line(". . table " + table_ + " into " + target_ + " was rolled back: " +
+                         (rows_committed_ ? "the rows committed before (COMMIT=Y) stay" : "no rows were kept"));
+        }
+        table_active_ = false;
+        std::string done;
+        for (const auto& name : finished_) done += (done.empty() ? "" : ", ") + name;
+        report_.line(". tables imported in full: " + (done.empty() ? std::string("none") : done));
     }
 
     void finish() {
@@ -239,6 +260,7 @@ private:
             std::fprintf(index_file_, "-- %s;\n", create_statement(t, true).c_str());
             return;
         }
+        show_progress();
         rows_wanted_ = create_table(t) && options_.rows;
     }
 
@@ -252,6 +274,7 @@ private:
                 session_.execute(create_statement(t, false));
             }
         } catch (const Error& error) {
+            if (ends_the_run(error.code())) throw;
             if (error.code() == code::name_in_use && options_.ignore) return true;
             if (error.code() == code::name_in_use) {
                 table_failed_ = true;
@@ -273,12 +296,17 @@ private:
             // transaction of its own.
             if (!writer_) writer_ = session_.row_writer(target_, table_);
             writer_->add(row_);
-            ++rows_;
+            if (++rows_ % progress_rows == 0) show_progress();
             pending_bytes_ += static_cast<long>(text.size());
             if (options_.commit && pending_bytes_ >= options_.buffer) commit_batch();
         } catch (const Error& error) {
+            if (ends_the_run(error.code())) throw;
             fail_table("row " + std::to_string(rows_ + 1) + ": " + error_text(error));
         }
+    }
+
+    void show_progress() {
+        session_.progress("importing " + target_ + "." + table_ + ": " + std::to_string(rows_) + " rows");
     }
 
     void commit_batch() {
@@ -305,6 +333,7 @@ private:
         try {
             session_.execute(statement);
         } catch (const Error& error) {
+            if (ends_the_run(error.code())) throw;
             if (error.code() == code::name_in_use && options_.ignore) return;
             report_.warning(". . index " + ix.name + " of " + target_ + "." + ix.table + ": " + error_text(error));
         }
@@ -323,6 +352,7 @@ private:
         try {
             session_.execute(statement);
         } catch (const Error& error) {
+            if (ends_the_run(error.code())) throw;
             if (error.code() != quiet_code || quiet_code == 0)
                 report_.warning(". " + statement.substr(0, statement.find(' ', 7)) + ": " + error_text(error));
         }
@@ -332,6 +362,7 @@ private:
     const ImportOptions& options_;
     Report& report_;
     std::vector<std::string> from_users_;
+    std::vector<std::string> finished_;  // OWNER.TABLE imported in full
     std::set<std::string> listed_names_;
     std::set<std::pair<std::string, std::string>> listed_tables_;
     std::set<std::string> found_owners_, found_names_;
@@ -383,7 +414,7 @@ private:
 
 }  // namespace
 
-int run_import(const Location& loc, const UtilityParameters& parameters, Report& report) {
+int run_import(const UtilityParameters& parameters, Session& session, Report& report) {
     ImportOptions options = read_options(parameters);
     ExportReader reader(options.file);
     std::string_view header, exporter;
@@ -392,28 +423,31 @@ int run_import(const Location& loc, const UtilityParameters& parameters, Report&
         throw ParameterError(options.file + " is not an export file");
     std::string exporting_user(exporter.substr(1));
 
-    auto session = Session::connect(loc, parameters.user(), parameters.password());
-    report.line("Connected to instance " + loc.sid + " as " + session->user() + ".");
     report.line("Importing from " + options.file + ", exported by " + exporting_user +
                 (options.index_file.empty() ? "" : "; writing the index file " + options.index_file));
     // A commit for each table, as keeping the tables finished before a failure
     // needs, without waiting for the disk at each one: the run ends durable,
     // however it ends.
-    session->defer_sync();
+    session.defer_sync();
     try {
-        Importer importer(*session, options, report);
+        Importer importer(session, options, report);
         importer.start(exporting_user);
-        std::string_view text;
-        while (reader.next(text)) importer.line(text, reader.number());
-        importer.finish();
+        try {
+            std::string_view text;
+            while (reader.next(text)) importer.line(text, reader.number());
+            importer.finish();
+        } catch (const Error& error) {
+            if (ends_the_run(error.code())) importer.stop();
+            throw;
+        }
     } catch (...) {
         try {
-            session->sync();
+            session.sync();
         } catch (const Error&) {
         }
         throw;
     }
-    session->sync();
+    session.sync();
     return finish(report, "Import");
 }
 

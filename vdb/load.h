@@ -25,6 +25,6 @@ namespace vdb {
 
 extern const std::initializer_list<std::string_view> import_parameters;
 
-int run_import(const Location& loc, const UtilityParameters& parameters, Report& report);
+int run_import(const UtilityParameters& parameters, Session& session, Report& report);
 
 }  // namespace vdb

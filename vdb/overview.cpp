@@ -1,6 +1,7 @@
 #include "vdb/overview.h"
 
 #include "vdb/db.h"
+#include "vdb/sessions.h"
 
 namespace vdb {
 
@@ -12,6 +13,7 @@ InstanceOverview instance_overview(const Location& loc) {
     overview.parameters = parse_parameters(read_file(loc.parameter_file()));
     auto autostart = parameter_values(overview.parameters, "autostart");
     overview.autostart = !autostart.empty() && upper(autostart.back()) == "TRUE";
+    overview.sessions = static_cast<int>(list_sessions(loc).size());
     Db db(loc.database_file(), false);
     Stmt files(db.handle(), "SELECT count(*), coalesce(sum(bytes), 0) FROM vdb_datafiles");
     if (files.step()) {

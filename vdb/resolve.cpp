@@ -134,7 +134,11 @@ std::string rewrite_query(const SessionContext& ctx, const std::vector<Token>& t
         } else if (is_symbol(&t, ",") && frames.back().from) {
             expect_table = true;
         }
-        out += t.text;
+        // SQLite takes no "#" in a bare name (SERIAL#): such a name is quoted.
+        if (t.kind == TokenKind::word && t.value.find('#') != std::string::npos)
+            out += quote_name(t.value);
+        else
+            out += t.text;
     }
     return out;
 }

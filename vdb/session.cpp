@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -14,8 +15,10 @@
 #include "vdb/instance.h"
 #include "vdb/resolve.h"
 #include "vdb/rowstore.h"
+#include "vdb/sessions.h"
 #include "vdb/space.h"
 #include "vdb/state.h"
+#include "vdb/throttle.h"
 
 namespace vdb {
 
@@ -35,16 +38,29 @@ void try_exec(sqlite3* db, const char* sql) { sqlite3_exec(db, sql, nullptr, nul
 
 // ---- cursor -----------------------------------------------------------------
 
-Cursor::Cursor(std::unique_ptr<Stmt> stmt) : stmt_(std::move(stmt)) {
+Cursor::Cursor(std::unique_ptr<Stmt> stmt, std::function<void()> on_end)
+    : stmt_(std::move(stmt)), on_end_(std::move(on_end)) {
     for (int i = 0; i < stmt_->columns(); ++i) columns_.push_back(stmt_->column_name(i));
 }
 
-Cursor::~Cursor() = default;
+Cursor::~Cursor() { end(); }
+
+void Cursor::end() {
+    if (!on_end_) return;
+    auto on_end = std::move(on_end_);
+    on_end_ = nullptr;
+    try {
+        on_end();
+    } catch (const Error&) {
+    }
+}
 
 bool Cursor::fetch(Row& row) {
     if (done_) return false;
+    if (stop_requested()) fail(code::session_ended);
     if (!stmt_->step()) {
         done_ = true;
+        end();
         return false;
     }
     row.resize(columns_.size());
@@ -62,18 +78,31 @@ struct Session::Impl {
     Logon kind;
     bool write_transaction = false;
     bool read_transaction = false;
+    std::unique_ptr<SessionSlot> slot;  // this session in the instance's session store
+    bool busy = false;                  // a utility's action holds the session active
 
     Impl(const Location& l, Logon k) : loc(l), db(l.database_file(), false), kind(k) {}
 
     SessionContext context() { return SessionContext{db.handle(), loc, user, dba, {}, {}, {}}; }
 
+    // An ended session loses its transaction and gets -3100 from then on.
+    void require_live() {
+        if (stop_requested() || (slot && slot->ended())) {
+            end_transaction("ROLLBACK");
+            fail(code::session_ended);
+        }
+    }
+
     // Every statement finds the instance open; a shutdown ends the sessions of
     // other processes at their next statement.
     void require_open() {
+        require_live();
         State state = read_state(loc);
         if (state.service != Service::running || state.instance == Instance::down) {
             end_transaction("ROLLBACK");
-            fail(code::not_connected, loc.sid);
+            // A shutdown immediate marks the sessions it ends before the state says down.
+            require_live();
+            fail(code::instance_down, loc.sid);
         }
         if (state.instance != Instance::open) fail(code::instance_starting, loc.sid);
     }
@@ -166,6 +195,27 @@ struct Session::Impl {
         read_transaction = true;
     }
 
+    // ALTER SYSTEM KILL SESSION 'number,serial' [IMMEDIATE]
+    void alter_system(std::string_view sql) {
+        TokenReader reader(sql);
+        reader.expect("ALTER");
+        reader.expect("SYSTEM");
+        reader.expect("KILL");
+        reader.expect("SESSION");
+        auto [number, serial] = parse_session_id(reader.string_literal());
+        reader.accept("IMMEDIATE");
+        reader.expect_end();
+        require_open();
+        if (!dba) fail(code::no_privilege, "ending a session needs the DBA role");
+        if (slot && slot->number() == number && slot->serial() == serial)
+            fail(code::invalid_sql, "a session cannot end itself");
+        end_session(loc, number, serial);
+    }
+
+    void set_status(bool active) {
+        if (slot && !busy) slot->set_status(active, "");
+    }
+
     void require_own_or_dba(std::string_view owner) const {
         if (!dba && owner != user) fail(code::no_privilege, "objects of other users need the DBA role");
     }
@@ -186,7 +236,7 @@ std::unique_ptr<Session> Session::connect(const Location& loc, std::string_view 
     if (kind == Logon::normal && state.instance != Instance::open) fail(code::instance_starting, loc.sid);
 
     auto impl = std::make_unique<Impl>(loc, kind);
-    Credentials credentials = check_credentials(impl->db.handle(), user, password);
+    Credentials credentials = check_credentials(loc, impl->db.handle(), user, password);
     impl->user = credentials.schema;
     impl->dba = credentials.dba;
     if (kind == Logon::administrative && state.instance != Instance::open && !impl->dba)
@@ -194,10 +244,38 @@ std::unique_ptr<Session> Session::connect(const Location& loc, std::string_view 
     if (kind == Logon::privileged && !impl->dba)
         fail(code::no_privilege, "a privileged connection needs INTERNAL or the DBA role");
     register_session_functions(impl->db.handle(), impl->user);
+    register_session_view(impl->db.handle(), loc);
+    impl->slot = SessionSlot::enter(loc, impl->user);
     return std::unique_ptr<Session>(new Session(std::move(impl)));
 }
 
+namespace {
+
+// The session is active while one of its statements works.
+class ActiveStatement {
+public:
+    explicit ActiveStatement(std::function<void(bool)> set) : set_(std::move(set)) { set_(true); }
+    // The status outlives this object: something else ends it.
+    void keep() { set_ = nullptr; }
+    ~ActiveStatement() {
+        if (!set_) return;
+        try {
+            set_(false);
+        } catch (const Error&) {
+        }
+    }
+    ActiveStatement(const ActiveStatement&) = delete;
+    ActiveStatement& operator=(const ActiveStatement&) = delete;
+
+private:
+    std::function<void(bool)> set_;
+};
+
+}  // namespace
+
 std::unique_ptr<Cursor> Session::query(std::string_view sql, const std::vector<Value>& binds) {
+    // Active until its cursor ends.
+    ActiveStatement active([this](bool on) { impl_->set_status(on); });
     auto tokens = tokenize(sql);
     std::string word = first_word(tokens);
     if (word != "SELECT" && word != "WITH") fail(code::invalid_sql, "only a query can be opened as a cursor");
@@ -206,10 +284,12 @@ std::unique_ptr<Cursor> Session::query(std::string_view sql, const std::vector<V
     auto stmt = std::make_unique<Stmt>(impl_->db.handle(), rewrite_query(ctx, tokens));
     if (!sqlite3_stmt_readonly(stmt->handle())) fail(code::invalid_sql, "a query may not change data");
     bind_values(*stmt, binds);
-    return std::make_unique<Cursor>(std::move(stmt));
+    active.keep();
+    return std::make_unique<Cursor>(std::move(stmt), [this] { impl_->set_status(false); });
 }
 
 int64_t Session::execute(std::string_view sql, const std::vector<Value>& binds) {
+    ActiveStatement active([this](bool on) { impl_->set_status(on); });
     auto tokens = tokenize(sql);
     std::string word = first_word(tokens);
     if (word == "SELECT" || word == "WITH") {
@@ -233,6 +313,10 @@ int64_t Session::execute(std::string_view sql, const std::vector<Value>& binds) 
         impl_->set_transaction(sql);
         return 0;
     }
+    if (word == "ALTER" && first_word(tokens, 1) == "SYSTEM") {
+        impl_->alter_system(sql);
+        return 0;
+    }
     if (word == "ALTER" && first_word(tokens, 1) == "DATABASE") {
         impl_->alter_database(sql);
         return 0;
@@ -247,6 +331,7 @@ int64_t Session::execute(std::string_view sql, const std::vector<Value>& binds) 
 }
 
 void Session::commit() {
+    impl_->require_live();
     if (impl_->write_transaction || impl_->read_transaction) impl_->require_open();
     impl_->end_transaction("COMMIT");
 }
@@ -267,6 +352,12 @@ void Session::sync() {
         close(fd);
         if (rc != 0) fail(code::io_failure, path + ": " + std::strerror(saved));
     }
+}
+
+void Session::progress(std::string_view action) {
+    impl_->require_open();
+    impl_->busy = !action.empty();
+    if (impl_->slot) impl_->slot->set_status(impl_->busy, action);
 }
 
 const std::string& Session::user() const { return impl_->user; }
@@ -408,7 +499,7 @@ void Session::startup(std::string_view parameter_text, bool force) {
 void Session::shutdown(int mode) {
     if (impl_->kind != Logon::privileged) fail(code::no_privilege, "stopping the instance needs a privileged connection");
     impl_->end_transaction("ROLLBACK");
-    vdb::shutdown(impl_->loc, mode);
+    vdb::shutdown(impl_->loc, mode, impl_->slot ? impl_->slot->number() : 0);
 }
 
 }  // namespace vdb

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -35,7 +36,8 @@ class Stmt;
 
 class Cursor {
 public:
-    explicit Cursor(std::unique_ptr<Stmt> stmt);
+    // on_end runs once, at the last row or when the cursor goes.
+    explicit Cursor(std::unique_ptr<Stmt> stmt, std::function<void()> on_end = {});
     ~Cursor();
     const std::vector<std::string>& columns() const { return columns_; }
     // The next row into row; false at the end.
@@ -45,6 +47,8 @@ private:
     std::unique_ptr<Stmt> stmt_;
     std::vector<std::string> columns_;
     bool done_ = false;
+    std::function<void()> on_end_;
+    void end();
 };
 
 // Bulk insertion into one table, for the import utility and the demo data.
@@ -112,6 +116,11 @@ public:
     std::unique_ptr<RowWriter> row_writer(std::string_view owner, std::string_view table);
     // Checks that the table may be read (privilege, tablespace online) first.
     std::unique_ptr<RowReader> row_reader(std::string_view owner, std::string_view table);
+
+    // What a utility does now ("exporting SALES.ORDERS: 4096 rows"): the session
+    // shows it, active, until an empty action. Checks that the session may go on:
+    // fails with -3100 once an administrator ended it, -1034 once the instance is down.
+    void progress(std::string_view action);
 
     // The schema of the session (SYS for INTERNAL) and whether it holds the DBA role.
     const std::string& user() const;

@@ -6,9 +6,9 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/file.h>
-#include <unistd.h>
 
 #include "vdb/errors.h"
+#include "vdb/locked_file.h"
 
 namespace vdb {
 
@@ -51,39 +51,12 @@ State parse(const std::string& text) {
     return state;
 }
 
-// The open state file, locked for the life of this object.
-class LockedFile {
+// The state file, open and locked; an instance without one is not known.
+class StateFile : public LockedFile {
 public:
-    LockedFile(const Location& loc, int lock, int flags) {
-        fd_ = open(loc.state_file().c_str(), flags | O_CLOEXEC, 0644);
-        if (fd_ < 0) fail(code::unknown_sid, loc.sid + " (" + std::strerror(errno) + ")");
-        while (flock(fd_, lock) != 0)
-            if (errno != EINTR) fail(code::io_failure, loc.state_file() + ": " + std::strerror(errno));
+    StateFile(const Location& loc, int lock, int flags) : LockedFile(loc.state_file(), lock, flags, 0644) {
+        if (!is_open()) fail(code::unknown_sid, loc.sid + " (" + std::strerror(open_error()) + ")");
     }
-    ~LockedFile() { close(fd_); }
-    LockedFile(const LockedFile&) = delete;
-    LockedFile& operator=(const LockedFile&) = delete;
-
-    std::string read_all() const {
-        std::string text;
-        char buffer[256];
-        ssize_t n;
-        off_t offset = 0;
-        while ((n = pread(fd_, buffer, sizeof buffer, offset)) > 0) {
-            text.append(buffer, static_cast<size_t>(n));
-            offset += n;
-        }
-        return text;
-    }
-
-    void replace(const std::string& text) const {
-        if (ftruncate(fd_, 0) != 0 ||
-            pwrite(fd_, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()))
-            fail(code::io_failure, std::string("state file: ") + std::strerror(errno));
-    }
-
-private:
-    int fd_ = -1;
 };
 
 }  // namespace
@@ -97,12 +70,12 @@ std::string started_text(const State& state) {
 }
 
 State read_state(const Location& loc) {
-    LockedFile file(loc, LOCK_SH, O_RDONLY);
+    StateFile file(loc, LOCK_SH, O_RDONLY);
     return parse(file.read_all());
 }
 
 State update_state(const Location& loc, const std::function<void(State&)>& change) {
-    LockedFile file(loc, LOCK_EX, O_RDWR);
+    StateFile file(loc, LOCK_EX, O_RDWR);
     State state = parse(file.read_all());
     change(state);
     file.replace(format(state));
@@ -110,7 +83,7 @@ State update_state(const Location& loc, const std::function<void(State&)>& chang
 }
 
 void write_initial_state(const Location& loc, State state) {
-    LockedFile file(loc, LOCK_EX, O_RDWR | O_CREAT);
+    StateFile file(loc, LOCK_EX, O_RDWR | O_CREAT);
     file.replace(format(state));
 }
 

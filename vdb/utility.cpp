@@ -8,6 +8,8 @@
 
 #include "vdb/errors.h"
 #include "vdb/sqltext.h"
+#include "vdb/session.h"
+#include "vdb/sessions.h"
 
 namespace vdb {
 
@@ -188,6 +190,14 @@ Report::~Report() {
 void Report::open_log(const std::string& path) {
     log_ = std::fopen(path.c_str(), "w");
     if (!log_) throw ParameterError("cannot write the log file " + path + ": " + std::strerror(errno));
+    std::fputs(before_log_.c_str(), log_);
+    std::fflush(log_);
+    without_log();
+}
+
+void Report::without_log() {
+    before_log_.clear();
+    log_decided_ = true;
 }
 
 void Report::line(const std::string& text) {
@@ -196,6 +206,8 @@ void Report::line(const std::string& text) {
     if (log_) {
         std::fputs(out.c_str(), log_);
         std::fflush(log_);
+    } else if (!log_decided_) {
+        before_log_ += out;
     }
 }
 
@@ -244,17 +256,29 @@ int run_utility(std::string_view program, int argc, char** argv, std::initialize
                 UtilityBody body) {
     // A reader that goes away must not kill a run half way: writes then fail instead.
     std::signal(SIGPIPE, SIG_IGN);
+    // Ended by an administrator, a run stops at its next check instead of dying
+    // half way: no partial export file, the table in progress rolled back.
+    stop_cleanly_on_termination();
     Report report;
     try {
         UtilityParameters parameters(argc, argv, known);
-        if (parameters.has("LOG")) report.open_log(parameters.value("LOG", ""));
-        return body(utility_location(), parameters, report);
+        Location loc = utility_location();
+        auto session = Session::connect(loc, parameters.user(), parameters.password());
+        report.line("Connected to instance " + loc.sid + " as " + session->user() + ".");
+        if (parameters.has("LOG"))
+            report.open_log(parameters.value("LOG", ""));
+        else
+            report.without_log();
+        return body(parameters, *session, report);
     } catch (const ParameterError& error) {
         report.line(std::string(program) + ": " + error.what());
         report.line(std::string(program) + ": nothing was done.");
     } catch (const Error& error) {
         report.line(std::string(program) + ": error " + std::to_string(error.code()) + ": " + error.what());
-        report.line(std::string(program) + ": stopped.");
+        if (error.code() == code::session_ended)
+            report.line(std::string(program) + ": stopped: " + std::string(message_of(code::session_ended)) + ".");
+        else
+            report.line(std::string(program) + ": stopped.");
     }
     return 1;
 }

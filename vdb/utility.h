@@ -20,6 +20,8 @@
 
 namespace vdb {
 
+class Session;
+
 // Bad parameters: the message says which and why.
 struct ParameterError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -57,6 +59,7 @@ private:
 
 // Progress lines: each is written to standard error at once, so that a page that
 // copies the utility's output shows it live, and to the log file when one is given.
+// Lines written before the log file is opened go into it when it is.
 class Report {
 public:
     // quiet: to the log file only (for a utility run inside another program).
@@ -66,6 +69,8 @@ public:
     Report& operator=(const Report&) = delete;
 
     void open_log(const std::string& path);
+    // There will be no log file: lines are no longer kept for it.
+    void without_log();
     void line(const std::string& text);
     void warning(const std::string& text);
     int warnings() const { return warnings_; }
@@ -73,6 +78,8 @@ public:
 private:
     bool quiet_;
     std::FILE* log_ = nullptr;
+    std::string before_log_;
+    bool log_decided_ = false;
     int warnings_ = 0;
 };
 
@@ -88,10 +95,11 @@ Location utility_location();
 // The exit status of a utility: 0 done, 1 nothing done, 2 done with warnings.
 int finish(Report& report, std::string_view what);
 
-using UtilityBody = int (*)(const Location& loc, const UtilityParameters& parameters, Report& report);
+using UtilityBody = int (*)(const UtilityParameters& parameters, Session& session, Report& report);
 
-// Reads the parameters (keys outside known are refused), opens the LOG file and
-// runs body; a parameter or engine error becomes a report line and exit 1.
+// Reads the parameters (keys outside known are refused), logs on, and only then
+// opens the LOG file and runs body: a refused logon writes no file. A parameter
+// or engine error becomes a report line and exit 1.
 int run_utility(std::string_view program, int argc, char** argv, std::initializer_list<std::string_view> known,
                 UtilityBody body);
 

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <ctime>
+#include <fstream>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "vdb/db.h"
 #include "vdb/demo.h"
 #include "vdb/session.h"
+#include "vdb/throttle.h"
 
 extern char** environ;
 
@@ -131,6 +134,29 @@ void BM_SqliteRead(benchmark::State& state) {
     }
 }
 
+// A connect in the process, as each tool page makes one or two.
+void BM_Connect(benchmark::State& state) {
+    home();
+    for (auto _ : state) benchmark::DoNotOptimize(vdb::Session::connect(home().loc, "system", "demo"));
+}
+
+// The look into the logon record that every connect makes before the
+// password is tried, with a record of n refusals of other clients (2,000: an
+// hour of guessing from a hundred addresses).
+void BM_LogonCheck(benchmark::State& state) {
+    const vdb::Location& loc = home().loc;
+    {
+        std::ofstream record(loc.logon_record_file(), std::ios::trunc);
+        std::time_t now = std::time(nullptr);
+        for (long n = 0; n < state.range(0); ++n)
+            record << now - n << " USER" << n % 7 << " 10.0." << n % 100 << ".1\n";
+    }
+    for (auto _ : state) vdb::check_logon_allowed(loc, "SYSTEM");
+    std::ofstream(loc.logon_record_file(), std::ios::trunc);
+}
+
+BENCHMARK(BM_Connect)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(1);
+BENCHMARK(BM_LogonCheck)->Arg(0)->Arg(100)->Arg(2000)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(1);
 BENCHMARK(BM_StartOnly)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
 BENCHMARK(BM_StatusProbe)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
 BENCHMARK(BM_Dbdump)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);

@@ -53,8 +53,11 @@ const ERROR_BLOCK = '<H3>KV';
 
 export const form = (fields) => Object.entries(fields).map(([k, v]) => `${k}=${encodeURIComponent(v)}`).join('&');
 
-// The login form for an instance of the home (the demo's PROD unless told).
-export const loginFields = (sid = 'PROD') => ({ VANTOR_SID: sid, VANTOR_HOME: home, KVCUSER: 'SYSTEM', KVCPASSWORD: 'demo' });
+// The login form for an instance of the home (the demo's PROD unless told),
+// with the token of the login page it is posted from.
+export const loginFields = (sid, token) => ({
+  VANTOR_SID: sid, VANTOR_HOME: home, KVCUSER: 'SYSTEM', KVCPASSWORD: 'demo', KVCTOKEN: token,
+});
 
 // The export tool's first page as posted back with one of its buttons.
 export const exportFields = (extra) => ({
@@ -111,8 +114,17 @@ export function request({ method = 'GET', target, body = '', cookie = '' }) {
 }
 
 // The login cookie as the launcher sets it, enciphered password and all.
+// The token of the login page's form, good for an hour: a login without it is refused.
+async function loginToken(sid) {
+  const page = await request({ method: 'GET', target: `/${sid}-bin/login` });
+  const token = /name="KVCTOKEN" value="([^"]*)"/.exec(page.body)?.[1];
+  if (!token) throw new Error(`the login page has no form token:\n${page.head}\n${page.body}`);
+  return token;
+}
+
 export async function login(sid = 'PROD') {
-  const answer = await request({ method: 'POST', target: `/${sid}-bin/kvla`, body: form(loginFields(sid)) });
+  const fields = loginFields(sid, await loginToken(sid));
+  const answer = await request({ method: 'POST', target: `/${sid}-bin/kvla`, body: form(fields) });
   const cookie = /^Set-Cookie: ([^;\r\n]*)/mi.exec(answer.head)?.[1];
   if (answer.status !== 200 || !cookie) throw new Error(`the login failed:\n${answer.head}\n${answer.body}`);
   return cookie;
@@ -124,7 +136,10 @@ export async function login(sid = 'PROD') {
 // against the trivial page of the same size.
 export async function toolPages(cookie, sid = 'PROD') {
   const pages = [
-    { name: 'login launcher (POST)', program: 'kvla', method: 'POST', body: form(loginFields(sid)), ends: '</html>' },
+    {
+      name: 'login launcher (POST)', program: 'kvla', method: 'POST', body: form(loginFields(sid, await loginToken(sid))),
+      ends: '</html>',
+    },
     { name: 'backup page', program: 'nph-kvb', ends: 'not available on NT yet!\n', goal: 1.5 },
     { name: 'export first page', program: 'nph-kve', ends: '</html>' },
     {

@@ -1,12 +1,22 @@
 // Database Control against an instance of its own in the test home, moved
 // through every state by its own buttons.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "support/cgi_run.h"
+#include "support/form_post.h"
+#include "support/utility_probe.h"
 
 namespace {
 
@@ -18,8 +28,6 @@ const std::string START_UP = "Start Up";
 const std::string OPEN = "Open";
 const std::string SHUT_DOWN = "Shut Down";
 const std::string CANCEL = "Cancel";
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 form_fields login_of(const std::string& user, const std::string& password = "demo") {
     form_fields cookie = with_field(login_fields(), "VANTOR_SID", SID);
@@ -212,4 +220,107 @@ TEST_F(Control, OnlyTheDbaActsAndOnlyFromItsOwnPage) {
         EXPECT_TRUE(contains(refused.page, posted ? "-1061:</H3>" : "-1060:</H3>")) << refused.page;
         EXPECT_EQ(state(), OPENED);
     }
+}
+
+namespace {
+
+// The session of PROD whose program and action begin as given, "number,serial";
+// empty when none shows within ten seconds.
+std::string await_session(const std::string& program, const std::string& action) {
+    for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+         std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(std::chrono::milliseconds(2))) {
+        cgi_result r = run_cgi(test_home() + "/bin/vdbadm", {"vdbadm", "--home", test_home(), "sessions", "PROD"}, {});
+        std::istringstream lines(r.page);
+        for (std::string line; std::getline(lines, line);) {
+            std::vector<std::string> columns;
+            std::istringstream fields_of(line);
+            for (std::string field; std::getline(fields_of, field, '\t');) columns.push_back(field);
+            // The action is the last column, and may be empty.
+            if (columns.size() < 8 || columns[3] != program) continue;
+            if ((columns.size() > 8 ? columns[8] : "").starts_with(action)) return columns[0];
+        }
+    }
+    return "";
+}
+
+// A vdbadm query of PROD whose reader never reads: it blocks writing its rows
+// and keeps its session until it is ended.
+struct stalled_query {
+    pid_t pid = -1;
+    int output = -1;
+    stalled_query() {
+        int pipe_ends[2];
+        if (pipe(pipe_ends) != 0) return;
+        pid = fork();
+        if (pid == 0) {
+            dup2(pipe_ends[1], 1);
+            close(pipe_ends[0]);
+            execl((test_home() + "/bin/vdbadm").c_str(), "vdbadm", "--home", test_home().c_str(), "sql", "PROD",
+                  "SYSTEM/demo", "select * from sales.orders", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(pipe_ends[1]);
+        output = pipe_ends[0];
+    }
+    // Whether the process has ended within a second.
+    bool ended() {
+        for (int i = 0; i < 100; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
+            if (waitpid(pid, nullptr, WNOHANG) == pid) return true;
+        return false;
+    }
+    ~stalled_query() {
+        if (waitpid(pid, nullptr, WNOHANG) == 0) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
+        close(output);
+    }
+};
+
+cgi_result kvd_of_prod(const form_fields& form) {
+    return run_request({"kvd", form, login_fields(), true, {{"SCRIPT_NAME", "/PROD-bin/kvd"}}});
+}
+
+class ControlOfProd : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(vdbadm({"start", "PROD"})); }
+    void TearDown() override { vdbadm({"start", "PROD"}); }
+};
+
+}  // namespace
+
+TEST_F(ControlOfProd, OtherSessionsHoldANormalShutdownAndAnImmediateOneEndsThem) {
+    stalled_query query;
+    ASSERT_NE(await_session("vdbadm", ""), "");
+    cgi_result normal = kvd_of_prod({{"KVDTODO", SHUT_DOWN}, {"KVDSHUTMODE", "NORMAL"}});
+    EXPECT_TRUE(contains(normal.page, "<H3>KVD-SHUTNORM-3041:</H3><P><STRONG>Shut Down Normal waits until no other "
+                                      "session is connected, and 1 are."))
+        << normal.page;
+    cgi_result confirm = kvd_of_prod({{"KVDTODO", SHUT_DOWN}, {"KVDSHUTMODE", "IMMEDIATE"}});
+    EXPECT_TRUE(contains(confirm.page, "will end 1 other sessions and take instance PROD down:")) << confirm.page;
+    EXPECT_TRUE(contains(confirm.page, " SYSTEM (vdbadm) ")) << confirm.page;
+    EXPECT_TRUE(contains(run_cgi(test_home() + "/bin/vdbadm", {"vdbadm", "--home", test_home(), "status", "PROD"}, {}).page,
+                         "instance open"));
+    cgi_result immediate = kvd_of_prod({{"KVDTODO", SHUT_DOWN}, {"KVDSHUTMODE", "IMMEDIATE"}, {"KVDCONFIRM", "1"}});
+    EXPECT_TRUE(contains(immediate.page, "<P><B>Instance PROD was shut down (immediate): 1 sessions were ended.")) << immediate.page;
+    // Blocked in a write, the query is ended by the signal that comes with the mark.
+    EXPECT_TRUE(query.ended());
+}
+
+TEST_F(ControlOfProd, AShutdownImmediateEndsARunningExportCleanly) {
+    namespace fs = std::filesystem;
+    const std::string dump = test_home() + "/export/ended.dmp";
+    fs::remove(dump);
+    const form_fields export_form = {{"KVEINSTANCE", "1"},    {"KVEEXPFILE", dump},  {"KVESELECTOPTS", "Tables"},
+                                     {"KVEROWSCB", "on"},     {"KVERECLEN", "1024"}, {"KVEBUFSIZ", "4096"},
+                                     {"KVESUBMIT", "Export"}, {"T0", "SALES.ORDERS"}};
+    cgi_result page;
+    std::thread run([&] { page = post_form("nph-kve", export_form, test_home()); });
+    bool seen = !await_session("dbdump", "exporting SALES.ORDERS: ").empty();
+    cgi_result immediate = kvd_of_prod({{"KVDTODO", SHUT_DOWN}, {"KVDSHUTMODE", "IMMEDIATE"}, {"KVDCONFIRM", "1"}});
+    run.join();
+    ASSERT_TRUE(seen) << page.page;
+    EXPECT_TRUE(contains(immediate.page, "<P><B>Instance PROD was shut down (immediate): ")) << immediate.page;
+    EXPECT_EQ(page.exit_code, 0);
+    EXPECT_TRUE(contains(page.page, "dbdump: stopped: the session was ended by an administrator.\n</pre>")) << page.page;
+    EXPECT_TRUE(page.page.ends_with("</html>"));
+    EXPECT_FALSE(fs::exists(dump));
+    EXPECT_EQ(parameter_files(test_home(), "exppar"), std::vector<std::string>{});
 }

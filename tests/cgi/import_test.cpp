@@ -3,6 +3,8 @@
 #include <cstdlib>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -643,6 +645,48 @@ TEST_F(Import, TablesOfSalesAndHrAreImportedIntoAnotherUser) {
     EXPECT_EQ(query("SELECT COUNT(*) FROM SALES.REGIONS"), "8\n");
     EXPECT_EQ(query("SELECT COUNT(*) FROM HR.DEPARTMENTS"), "6\n");
     EXPECT_EQ(parameter_files(test_home()), std::vector<std::string>{});
+}
+
+// The session of a running import, "number,serial", as vdbadm lists it once its
+// action begins with action; empty when none shows within ten seconds.
+std::string await_import_session(const std::string& action) {
+    for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+         std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(std::chrono::milliseconds(2))) {
+        cgi_result r = run_cgi(test_home() + "/bin/vdbadm", {"vdbadm", "--home", test_home(), "sessions", "PROD"}, {});
+        std::istringstream lines(r.page);
+        for (std::string line; std::getline(lines, line);) {
+            std::vector<std::string> columns;
+            std::istringstream fields_of(line);
+            for (std::string field; std::getline(fields_of, field, '\t');) columns.push_back(field);
+            if (columns.size() == 9 && columns[3] == "dbload" && columns[8].starts_with(action)) return columns[0];
+        }
+    }
+    return "";
+}
+
+TEST_F(Import, AnImportEndedByTheAdministratorEndsItsPageAndKeepsTheTablesItFinished) {
+    for (const auto* table : {"REGIONS", "ORDERS"}) query(std::string("DROP TABLE ADAM.") + table);
+    // REGIONS comes before ORDERS, the demo's table of 100,000 rows, in the file.
+    fields form = with(first_page_fields(test_home(), "Tables"),
+                       {{"KVISUBMIT", "Import"}, {"T3", "REGIONS"}, {"DT3", "ADAM"}, {"T0", "ORDERS"}, {"DT0", "ADAM"}});
+    cgi_result r;
+    std::thread page([&] { r = post(form); });
+    std::string session = await_import_session("importing ADAM.ORDERS: ");
+    EXPECT_NE(session, "");
+    EXPECT_TRUE(vdbadm({"kill", "PROD", session}));
+    page.join();
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_TRUE(contains(r.page, ". . importing table REGIONS into ADAM 8 rows imported\n")) << r.page;
+    EXPECT_TRUE(contains(r.page, ". . table ORDERS into ADAM was rolled back: no rows were kept\n"
+                                 ". tables imported in full: ADAM.REGIONS\n")) << r.page;
+    // The page ends after the utility's last line, with the block of a run that did not complete.
+    EXPECT_TRUE(contains(r.page, "dbload: stopped: the session was ended by an administrator.\n</pre>\n<H3>KVI-5048:</H3>"))
+        << r.page;
+    EXPECT_TRUE(has_page_bottom(r.page));
+    EXPECT_EQ(parameter_files(test_home()), std::vector<std::string>{});
+    EXPECT_EQ(query("SELECT COUNT(*) FROM ADAM.REGIONS"), "8\n");
+    EXPECT_EQ(query("SELECT COUNT(*) FROM ADAM.ORDERS"), "0\n");
+    for (const auto* table : {"REGIONS", "ORDERS"}) query(std::string("DROP TABLE ADAM.") + table);
 }
 
 TEST_F(Import, ValuesAreWrittenAsTextNeverAsMarkup) {

@@ -1,5 +1,6 @@
 // The login launcher against the demo instance of the test home.
 #include <algorithm>
+#include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -115,6 +116,50 @@ TEST_F(Launcher, VerdictsOfTheLogin) {
         EXPECT_EQ(result.page.find("<hr width=100%></center>"), result.page.rfind("<hr width=100%></center>"));
         EXPECT_TRUE(contains(result.page, "<a href=http://dbhost:8080/PROD-bin/login>"));
     }
+}
+
+// An instance of the test home with the limits every new instance has (the
+// demo instance of the test home has its own), gone after the test.
+class GuessedInstance {
+public:
+    GuessedInstance() { created_ = vdbadm({"create", sid}); }
+    ~GuessedInstance() {
+        namespace fs = std::filesystem;
+        const fs::path dbs = test_home() + "/dbs";
+        fs::remove_all(dbs / sid);
+        fs::remove(dbs / (std::string("init") + sid + ".vpf"));
+        for (const std::string& name : directory_entries(dbs.string()))
+            if (name.rfind("guess_", 0) == 0) fs::remove(dbs / name);
+    }
+    bool created() const { return created_; }
+    static constexpr const char* sid = "GUESS";
+
+private:
+    bool created_ = false;
+};
+
+TEST_F(Launcher, BurstOfWrongPasswordsMeetsTheDelay) {
+    GuessedInstance instance;
+    ASSERT_TRUE(instance.created());
+    const std::map<std::string, std::string> guesser = {{"REMOTE_ADDR", "10.6.6.6"}};
+    for (int n = 0; n < 5; ++n) {
+        cgi_result r = login("system", "guess" + std::to_string(n), instance.sid, guesser);
+        ASSERT_TRUE(contains(r.page, "<H3>KVLA-LOGIN-1017:</H3>")) << n << "\n" << r.page;
+    }
+    // Now not even the right password is tried: the launcher says how long
+    // to wait, sets no cookie, and cannot tell the instance's state.
+    cgi_result r = login("system", "demo", instance.sid, guesser);
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_TRUE(contains(r.page, "<H3>KVLA-LOGIN-3103:</H3>")) << r.page;
+    EXPECT_TRUE(contains(r.page, "too many refused logons: wait ")) << r.page;
+    EXPECT_TRUE(contains(r.page, "error.htm#kvla3103"));
+    EXPECT_EQ(cookie_line(r.page), "");
+    EXPECT_TRUE(contains(r.page, "/GUESS/kv/pics/kvsyellowlight.gif")) << r.page;
+    EXPECT_TRUE(contains(r.errors, "vdb: refused logon of SYSTEM from 10.6.6.6 to GUESS: too many refused logons"))
+        << r.errors;
+    // Another client logs on.
+    r = login("system", "demo", instance.sid);
+    EXPECT_NE(cookie_line(r.page), "") << r.page;
 }
 
 TEST_F(Launcher, StoppedServiceIsStartedByTheLogin) {

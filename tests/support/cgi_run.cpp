@@ -5,6 +5,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <string_view>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -211,6 +212,21 @@ bool ends_as_a_page(const std::string& page) {
 
 std::string tail_of(const std::string& text) { return text.substr(text.size() > 300 ? text.size() - 300 : 0); }
 
+// Standard error without the lines of refused logons, which the engine writes
+// there for the server's error log.
+std::string unexpected_errors(const std::string& errors) {
+    std::string out;
+    size_t begin = 0;
+    while (begin < errors.size()) {
+        size_t end = errors.find('\n', begin);
+        end = end == std::string::npos ? errors.size() : end + 1;
+        std::string_view line(errors.data() + begin, end - begin);
+        if (!line.starts_with("vdb: refused logon of ")) out += line;
+        begin = end;
+    }
+    return out;
+}
+
 std::string vdbadm_rows(const std::string& statement) {
     return run_cgi(test_home() + "/bin/vdbadm",
                    {"vdbadm", "--home", test_home(), "sql", "PROD", "SYSTEM/demo", statement}, {})
@@ -224,7 +240,8 @@ std::string page_defect(const tool_request& request, const cgi_result& result) {
     if (result.page.rfind(head_of(request.program), 0) != 0)
         return "a head other than the program's: " + result.page.substr(0, 200);
     if (!ends_as_a_page(result.page)) return "an end that is no page's end: " + tail_of(result.page);
-    if (!result.errors.empty()) return "words on standard error: " + result.errors.substr(0, 2000);
+    std::string errors = unexpected_errors(result.errors);
+    if (!errors.empty()) return "words on standard error: " + errors.substr(0, 2000);
     return "";
 }
 
@@ -290,7 +307,11 @@ std::string dictionary_snapshot(const std::string& sid) {
                  " union all select 'user', username, '', 0 from all_users"
                  " union all select 'table', owner, table_name, 0 from all_tables order by 1, 2, 3"},
                 {});
-    return status.page + status.errors + dictionary.page + dictionary.errors;
+    // The start time changes with every restart, which changes nothing else.
+    std::string state = status.page;
+    if (size_t started = state.find("\nstarted "); started != std::string::npos)
+        state.erase(started + 8, state.find('\n', started + 1) - started - 8);
+    return state + status.errors + dictionary.page + dictionary.errors;
 }
 
 std::vector<std::string> directory_entries(const std::string& path) {

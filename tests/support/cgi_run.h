@@ -98,7 +98,7 @@ struct acting_request {
 std::vector<acting_request> acting_requests(const std::string& home, const std::string& dump);
 
 // What an instance of the test home holds, as one text: the state of its
-// service and instance, and, when it is open, its tablespaces with their
+// service and instance (not its start time), and, when it is open, its tablespaces with their
 // status, data files, free space, users and tables. Two equal snapshots mean
 // nothing was created, dropped, switched, grown or filled in between.
 std::string dictionary_snapshot(const std::string& sid = "PROD");

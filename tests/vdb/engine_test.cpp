@@ -153,7 +153,7 @@ TEST_F(EngineTest, NamedServiceStartReportsWhetherTheServiceRuns) {
 TEST_F(EngineTest, ShutdownEndsTheSessionsOfOthersAtTheirNextStatement) {
     auto session = as("system");
     vdb::stop_instance(loc);
-    EXPECT_EQ(code_of([&] { session->query("select 1 from dual"); }), vdb::code::not_connected);
+    EXPECT_EQ(code_of([&] { session->query("select 1 from dual"); }), vdb::code::instance_down);
 }
 
 TEST_F(EngineTest, DefinitionsNeedTheDbaRole) {

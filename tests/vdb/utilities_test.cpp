@@ -370,6 +370,33 @@ TEST_F(UtilityTest, BadParametersChangeNothing) {
     EXPECT_NE(eve.err.find("DBA role"), std::string::npos) << eve.err;
 }
 
+// The logon comes before any file a parameter names: a refused one writes
+// nothing, and says why on standard error only.
+TEST_F(UtilityTest, RefusedLogonWritesNoFile) {
+    add_sales();
+    ASSERT_EQ(dump({}).status, 0);
+    const std::string log = loc.export_dir() + "/new.log", file = loc.export_dir() + "/new.dmp",
+                      index = loc.export_dir() + "/new.sql";
+    struct Case {
+        const char* program;
+        std::vector<std::string> lines;
+    };
+    const Case cases[] = {
+        {VDB_DBDUMP, {"system/wrong", "FILE=" + file, "LOG=" + log}},
+        {VDB_DBLOAD, {"system/wrong", "FILE=" + dump_file(), "LOG=" + log, "INDEXFILE=" + index}},
+        // Even an import file that is missing is not looked at first.
+        {VDB_DBLOAD, {"nobody/demo", "FILE=" + file, "LOG=" + log, "FULL=Y"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.lines.at(0) + " " + c.program);
+        Outcome r = utility(c.program, c.lines);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("error -1017: invalid user name or password"), std::string::npos) << r.err;
+        for (const auto& path : {log, file, index}) EXPECT_FALSE(std::filesystem::exists(path)) << path;
+    }
+    EXPECT_EQ(column("select count(*) from all_tables").at(0), "2");
+}
+
 TEST_F(UtilityTest, DemoInstanceAnswersAndItsExportHoldsEveryTable) {
     std::string home = loc.home + "/demo";
     Outcome created = run_program({VDB_VDBADM, "--home", home, "create", "PROD", "--demo"}, loc.home);
