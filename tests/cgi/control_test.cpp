@@ -324,3 +324,44 @@ TEST_F(ControlOfProd, AShutdownImmediateEndsARunningExportCleanly) {
     EXPECT_FALSE(fs::exists(dump));
     EXPECT_EQ(parameter_files(test_home(), "exppar"), std::vector<std::string>{});
 }
+
+namespace {
+
+cgi_result kvs(const form_fields& form, const form_fields& cookie = login_fields()) {
+    return run_request({"kvs", form, cookie, true, {{"SCRIPT_NAME", "/PROD-bin/kvs"}}});
+}
+
+}  // namespace
+
+TEST_F(ControlOfProd, TheSessionManagerListsTheSessionsAndEndsTheCheckedOnes) {
+    stalled_query query;
+    const std::string id = await_session("vdbadm", "");
+    ASSERT_NE(id, "");
+    cgi_result table = kvs({});
+    EXPECT_TRUE(contains(table.page, "<TR><TD><INPUT type=checkbox name=\"KVSEND\" value=\"" + id + "\"></TD><TD>" + id +
+                                         "</TD><TD>SYSTEM</TD><TD>vdbadm</TD>"))
+        << table.page;
+    // The page's own session is marked, with no box to end it.
+    EXPECT_TRUE(contains(table.page, "<TR><TD><I>this page</I></TD>")) << table.page;
+    EXPECT_TRUE(contains(table.page, "<TD>kvs</TD>"));
+
+    cgi_result none = kvs({{"KVSTODO", "End Sessions"}});
+    EXPECT_TRUE(contains(none.page, "<H3>KVS-NONE-7021:</H3>")) << none.page;
+    cgi_result confirm = kvs({{"KVSEND", id}, {"KVSTODO", "End Sessions"}});
+    EXPECT_TRUE(contains(confirm.page, "<P><B>1 sessions will be ended.")) << confirm.page;
+    EXPECT_TRUE(contains(confirm.page, "<LI>" + id + " SYSTEM (vdbadm)")) << confirm.page;
+    EXPECT_FALSE(query.ended());
+    cgi_result ended = kvs({{"KVSEND", id}, {"KVSCONFIRM", "1"}, {"KVSTODO", "End Sessions"}});
+    EXPECT_TRUE(contains(ended.page, "<P><B>1 sessions were ended.</B>")) << ended.page;
+    EXPECT_TRUE(query.ended());
+    // Once its process is gone, Refresh lists it no more.
+    EXPECT_FALSE(contains(kvs({{"KVSTODO", "Refresh"}}).page, "value=\"" + id + "\""));
+}
+
+TEST_F(ControlOfProd, TheSessionManagerShowsAUserWithoutTheDbaRoleNothing) {
+    form_fields eve = with_field(with_field(login_fields(), "KVCUSER", "EVE"), "KVCPASSWORD", "demo");
+    cgi_result page = kvs({}, eve);
+    EXPECT_TRUE(contains(page.page, "<H3>KVS-NOTDBA-7002:</H3><P><STRONG>Administering the instance needs the DBA role."));
+    EXPECT_FALSE(contains(page.page, "<TABLE BORDER"));
+    EXPECT_FALSE(contains(page.page, "KVSTODO"));
+}
