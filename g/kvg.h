@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 #include "platform/basekit.h"
@@ -124,6 +125,10 @@ int kvg_start(bk_host* host, kvg_context** context_slot, kvg_var** list_slot, in
 // The catalogue's text of number (a "not found" text for an unknown number).
 const char* kvg_message(kvg_context* context, int number);
 size_t kvg_message_copy(kvg_context* context, int number, char* buffer, size_t size);
+// The catalogue's text of number with "%1", "%2", ... replaced by the values
+// in their order, each HTML-escaped: for the sentences of the sibling tools
+// that name an instance, a user or a count.
+std::string kvg_message_filled(kvg_context* context, int number, std::initializer_list<std::string> values);
 
 // Writes one error or message block. The text is written as it stands: a
 // caller passing a value from the request or the database escapes it first.

@@ -74,3 +74,18 @@ const char* kvg_message(kvg_context* context, int number) {
 size_t kvg_message_copy(kvg_context* context, int number, char* buffer, size_t size) {
     return lk_catalog_copy(context && context->nls ? context->nls->catalog : nullptr, number, buffer, size);
 }
+
+std::string kvg_message_filled(kvg_context* context, int number, std::initializer_list<std::string> values) {
+    std::string text = kvg_message(context, number);
+    std::string out;
+    for (size_t at = 0; at < text.size(); ++at) {
+        size_t which = at + 1 < text.size() ? static_cast<size_t>(text[at + 1] - '1') : values.size();
+        if (text[at] == '%' && which < values.size()) {
+            out += kvg_html_escaped(values.begin()[which].c_str());
+            ++at;
+        } else {
+            out += text[at];
+        }
+    }
+    return out;
+}

@@ -2,6 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
+#include <functional>
+#include <string>
 
 constexpr int KVO_MESSAGE_SIZE = 512;
 
@@ -32,6 +35,13 @@ int kvo_db_status(kvg_credentials* credentials, kvo_sql_error* error, kvg_contex
 
 struct kvg_string_list;
 
+constexpr int KVO_ROW_COLUMNS = 10;
+// Calls each with the texts of the first columns (1 to KVO_ROW_COLUMNS) of
+// every row of a query, a value cut at 512 bytes (the connection is made).
+// 0, -1 (database) or 1013.
+int kvo_rows(kvg_credentials* credentials, kvo_sql_error* error, const char* statement, int columns,
+             const std::function<void(const char* const* values)>& each);
+
 // ---- dictionary queries ----------------------------------------------------
 
 // The names the one-column query list_statement gives, into a new list of
@@ -59,6 +69,15 @@ constexpr int KVO_PARAMETER_TEXT_SIZE = 8191;
 // 1012, 1032, 1033), 1013, or the failing call's code.
 int kvo_startup_mount(kvg_credentials* credentials, kvo_sql_error* error, kvg_context* context, const char* path,
                       const char* text);
+// Opens a started (mounted 0) or mounted (mounted 1) instance with a normal
+// logon. 0, 1013 or the failing call's code.
+int kvo_open_database(kvg_credentials* credentials, kvo_sql_error* error, kvg_context* context, int mounted);
+// Shuts the instance down in mode (dbcall's normal, immediate or abort) with a
+// privileged connection. 0, 1013 or the failing call's code.
+int kvo_shutdown(kvg_credentials* credentials, kvo_sql_error* error, kvg_context* context, int mode);
+// Whether the credentials may open a privileged connection (INTERNAL or the
+// DBA role, in any state of a running service): 0, 1013 or the refusal's code.
+int kvo_privileged_check(kvg_credentials* credentials, kvo_sql_error* error, kvg_context* context);
 // Shuts the instance down at once (abort). 0, 1013 or the failing call's code.
 int kvo_abort(kvg_credentials* credentials, kvo_sql_error* error, kvg_context* context);
 
@@ -68,3 +87,18 @@ constexpr int KVO_ROLE_SIZE = 32;
 // The DBA role of the connected user into role (empty when not granted). 0 or -1.
 int kvo_check_dba(kvg_context* context, kvg_credentials* credentials, kvo_sql_error* error,
                   char role[KVO_ROLE_SIZE]);
+
+// ---- names -------------------------------------------------------------------
+
+// A name as typed that may reach statement text: a plain identifier (a
+// letter, then letters, digits, "_", "$" or "#", at most 30 in all) or a
+// double-quoted name of 1 to 30 bytes without quote or control characters.
+bool kvo_valid_name(const char* name);
+// A plain identifier alone, as user names are.
+bool kvo_valid_identifier(const char* name);
+// How a name as the dictionary stores it is written so that the database, and
+// the name copy, read it back as itself: bare when it is a word in upper
+// case, else in double quotes (the engine's own rule).
+std::string kvo_name_text(const char* name);
+// Text without quote or control characters.
+bool kvo_plain_text(const char* text, size_t length);

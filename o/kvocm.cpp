@@ -110,3 +110,50 @@ int kvo_tablespace_files(kvg_credentials* credentials, kvg_string_list** list, i
     kvg_free(context, text);
     return result;
 }
+
+namespace {
+
+constexpr size_t ROW_TEXT = 512;  // a value as fetched for a table of the sibling tools
+
+// The next row's first columns into texts (1 to KVO_ROW_COLUMNS of them).
+int fetch_texts(esql_cursor& cursor, char (*texts)[ROW_TEXT + 1], size_t* lengths, int columns) {
+    auto into = [&](int i) { return esql_into(texts[i], ROW_TEXT, &lengths[i]); };
+    switch (columns) {
+    case 1: return esql_fetch(cursor, {into(0)});
+    case 2: return esql_fetch(cursor, {into(0), into(1)});
+    case 3: return esql_fetch(cursor, {into(0), into(1), into(2)});
+    case 4: return esql_fetch(cursor, {into(0), into(1), into(2), into(3)});
+    case 5: return esql_fetch(cursor, {into(0), into(1), into(2), into(3), into(4)});
+    case 6: return esql_fetch(cursor, {into(0), into(1), into(2), into(3), into(4), into(5)});
+    case 7: return esql_fetch(cursor, {into(0), into(1), into(2), into(3), into(4), into(5), into(6)});
+    case 8: return esql_fetch(cursor, {into(0), into(1), into(2), into(3), into(4), into(5), into(6), into(7)});
+    case 9: return esql_fetch(cursor, {into(0), into(1), into(2), into(3), into(4), into(5), into(6), into(7), into(8)});
+    default:
+        return esql_fetch(cursor, {into(0), into(1), into(2), into(3), into(4), into(5), into(6), into(7), into(8), into(9)});
+    }
+}
+
+}  // namespace
+
+int kvo_rows(kvg_credentials* credentials, kvo_sql_error* error, const char* statement, int columns,
+             const std::function<void(const char* const* values)>& each) {
+    if (columns < 1 || columns > KVO_ROW_COLUMNS) return 1013;
+    if (kvo_connect(credentials, error) != 0) return -1;
+    esql_cursor cursor;
+    if (kvo_checked(esql_open(cursor, statement), error) != 0) return -1;
+    char texts[KVO_ROW_COLUMNS][ROW_TEXT + 1];
+    size_t lengths[KVO_ROW_COLUMNS] = {};
+    const char* values[KVO_ROW_COLUMNS];
+    for (;;) {
+        int code = fetch_texts(cursor, texts, lengths, columns);
+        if (code == ESQL_NOT_FOUND) break;
+        if (code < 0) return kvo_sql_fail(error);
+        for (int i = 0; i < columns; ++i) {
+            texts[i][lengths[i]] = '\0';
+            values[i] = texts[i];
+        }
+        each(values);
+    }
+    if (kvo_checked(esql_close(cursor), error) != 0) return -1;
+    return kvo_commit(error);
+}

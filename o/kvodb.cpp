@@ -1,6 +1,7 @@
 // Starting an instance that is down for a while, and stopping it again.
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "g/kvg.h"
 #include "o/kvo.h"
@@ -44,16 +45,18 @@ int start_instance(kvg_credentials* c, kvo_sql_error* error, dbc_host_area* hda,
     return code;
 }
 
-int shutdown_abort(kvg_credentials* c, dbc_host_area* hda) {
+int shutdown_instance(kvg_credentials* c, dbc_host_area* hda, int mode) {
     int code = dbc_connect_privileged(hda, c->user ? c->user : "", c->password ? c->password : "");
     if (code != 0) return code;
-    code = dbc_shutdown(hda, DBC_SHUTDOWN_ABORT);
+    code = dbc_shutdown(hda, mode);
     int closed = dbc_disconnect_privileged(hda);
     return code != 0 ? code : closed;
 }
 
-// Normal logon and ALTER DATABASE MOUNT: started -> mounted.
-int mount(kvg_credentials* c, kvo_sql_error* error, dbc_host_area* hda) {
+// Normal logon and the ALTER DATABASE statements, one after the other:
+// MOUNT takes started to mounted, OPEN mounted to open.
+int alter_database(kvg_credentials* c, kvo_sql_error* error, dbc_host_area* hda,
+                   std::initializer_list<const char*> statements) {
     dbc_logon lda{};
     dbc_cursor cda{};
     int code = dbc_logon_normal(&lda, c->user ? c->user : "", c->password ? c->password : "");
@@ -61,15 +64,18 @@ int mount(kvg_credentials* c, kvo_sql_error* error, dbc_host_area* hda) {
         fill_error(error, code, lda.message);
         return code;
     }
-    if ((code = dbc_open(&cda, &lda)) != 0 || (code = dbc_run(&cda, "ALTER DATABASE MOUNT")) != 0) {
+    if ((code = dbc_open(&cda, &lda)) == 0)
+        for (const char* statement : statements)
+            if ((code = dbc_run(&cda, statement)) != 0) break;
+    if (code != 0) {
         fill_error(error, code, cda.message);
         dbc_logoff(&lda);
         return code;
     }
     if ((code = dbc_close(&cda)) != 0) {
-        // A mount whose cursor cannot be closed is not trusted: the instance goes down again.
+        // A change whose cursor cannot be closed is not trusted: the instance goes down again.
         fill_error(error, code, cda.message);
-        shutdown_abort(c, hda);
+        shutdown_instance(c, hda, DBC_SHUTDOWN_ABORT);
     }
     dbc_logoff(&lda);
     return code;
@@ -95,13 +101,37 @@ int kvo_startup_mount(kvg_credentials* credentials, kvo_sql_error* error, kvg_co
         parameters = buffer;
     }
     if (int code = start_instance(credentials, error, hda, parameters)) return code;
-    return mount(credentials, error, hda);
+    return alter_database(credentials, error, hda, {"ALTER DATABASE MOUNT"});
+}
+
+int kvo_open_database(kvg_credentials* credentials, kvo_sql_error* error, kvg_context* context, int mounted) {
+    auto* hda = static_cast<dbc_host_area*>(kvg_alloc(context, sizeof(dbc_host_area), 0, MODULE, __LINE__));
+    if (!hda) return 1013;
+    if (mounted) return alter_database(credentials, error, hda, {"ALTER DATABASE OPEN"});
+    return alter_database(credentials, error, hda, {"ALTER DATABASE MOUNT", "ALTER DATABASE OPEN"});
+}
+
+int kvo_shutdown(kvg_credentials* credentials, kvo_sql_error* error, kvg_context* context, int mode) {
+    auto* hda = static_cast<dbc_host_area*>(kvg_alloc(context, sizeof(dbc_host_area), 0, MODULE, __LINE__));
+    if (!hda) return 1013;
+    int code = shutdown_instance(credentials, hda, mode);
+    if (code != 0) fill_error(error, code, hda->message);
+    return code;
 }
 
 int kvo_abort(kvg_credentials* credentials, kvo_sql_error* error, kvg_context* context) {
+    return kvo_shutdown(credentials, error, context, DBC_SHUTDOWN_ABORT);
+}
+
+int kvo_privileged_check(kvg_credentials* credentials, kvo_sql_error* error, kvg_context* context) {
     auto* hda = static_cast<dbc_host_area*>(kvg_alloc(context, sizeof(dbc_host_area), 0, MODULE, __LINE__));
     if (!hda) return 1013;
-    int code = shutdown_abort(credentials, hda);
-    if (code != 0) fill_error(error, code, hda->message);
-    return code;
+    int code = dbc_connect_privileged(hda, credentials->user ? credentials->user : "",
+                                      credentials->password ? credentials->password : "");
+    if (code != 0) {
+        fill_error(error, code, hda->message);
+        return code;
+    }
+    dbc_disconnect_privileged(hda);
+    return 0;
 }

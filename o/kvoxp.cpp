@@ -11,32 +11,9 @@
 namespace {
 
 constexpr const char* MODULE = "o/kvoxp";
-constexpr size_t NAME_LIMIT = 30;
 constexpr int PROPOSED_NAMES = 199;
 // Refusal of a tablespace the dictionary does not know.
 constexpr int NO_TABLESPACE = 9031;
-
-bool letter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-bool digit_or_mark(unsigned char c) { return (c >= '0' && c <= '9') || c == '_' || c == '$' || c == '#'; }
-bool control(unsigned char c) { return c < 0x20 || c == 0x7f; }
-
-// A letter of first, then letters (of letter_ok), digits, "_", "$" or "#".
-bool identifier(const char* name, bool (*letter_ok)(unsigned char)) {
-    size_t length = std::strlen(name);
-    if (length == 0 || length > NAME_LIMIT || !letter_ok(static_cast<unsigned char>(name[0]))) return false;
-    for (const char* p = name + 1; *p; ++p)
-        if (!letter_ok(static_cast<unsigned char>(*p)) && !digit_or_mark(static_cast<unsigned char>(*p))) return false;
-    return true;
-}
-
-// Text without quote or control characters.
-bool plain_text(const char* text, size_t length) {
-    for (size_t i = 0; i < length; ++i) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if (control(c) || c == '"' || c == '\'') return false;
-    }
-    return true;
-}
 
 // A statement text in a heap block of its own size; none when no block can be had.
 BK_PRINTF(2, 3) char* statement_text(kvg_context* context, const char* format, ...) {
@@ -55,7 +32,7 @@ BK_PRINTF(2, 3) char* statement_text(kvg_context* context, const char* format, .
 // a block of its own. None when no block can be had.
 char* bound_name(kvg_context* context, const char* name) {
     auto* bound = static_cast<char*>(kvg_alloc(context, KVX_TEXT_SIZE, 0, MODULE, __LINE__));
-    if (bound) lk_name_copy(context->nls->charset, kvx_name_text(name).c_str(), bound, KVX_TEXT_SIZE);
+    if (bound) lk_name_copy(context->nls->charset, kvo_name_text(name).c_str(), bound, KVX_TEXT_SIZE);
     return bound;
 }
 
@@ -78,7 +55,7 @@ int run_datafile_statement(kvg_context* context, kvg_credentials* credentials, c
     // Nothing unchecked ever stands between the quotes.
     if (!kvx_valid_datafile_name(d->name)) return 9030;
     if (kvo_connect(credentials, error) != 0) return -1;
-    std::string name = kvx_name_text(tablespace);
+    std::string name = kvo_name_text(tablespace);
     char* statement =
         d->unlimited
             ? statement_text(context, "%s %s %s '%s' %s %dK %s %s %dK %s %s", verb, name.c_str(), clause, d->name,
@@ -90,16 +67,7 @@ int run_datafile_statement(kvg_context* context, kvg_credentials* credentials, c
 
 }  // namespace
 
-bool kvx_valid_tablespace_name(const char* name) {
-    size_t length = name ? std::strlen(name) : 0;
-    if (length >= 2 && name[0] == '"' && name[length - 1] == '"')
-        return length - 2 >= 1 && length - 2 <= NAME_LIMIT && plain_text(name + 1, length - 2);
-    return name && identifier(name, letter);
-}
-
-std::string kvx_name_text(const char* name) { return esql_name_text(name); }
-
-bool kvx_valid_datafile_name(const char* name) { return name && *name && plain_text(name, std::strlen(name)); }
+bool kvx_valid_datafile_name(const char* name) { return name && *name && kvo_plain_text(name, std::strlen(name)); }
 
 int kvx_get_status(kvg_context* context, kvg_credentials* credentials, kvx_tablespace* tablespace,
                    kvo_sql_error* error) {
@@ -140,7 +108,7 @@ int kvx_get_space(kvg_context* context, kvg_credentials* credentials, kvx_tables
 int kvx_toggle_status(kvg_context* context, kvg_credentials* credentials, kvx_tablespace* tablespace,
                       kvo_sql_error* error) {
     if (kvo_connect(credentials, error) != 0) return -1;
-    std::string name = kvx_name_text(tablespace->name);
+    std::string name = kvo_name_text(tablespace->name);
     char* statement = nullptr;
     if (lk_equal(tablespace->status, "OFFLINE"))
         statement = statement_text(context, "%s %s %s", "ALTER TABLESPACE", name.c_str(), "ONLINE");

@@ -2,9 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <string>
 
+#include "vdb/event_log.h"
+#include "vdb/overview.h"
 #include "vdb/session.h"
+#include "vdb/sessions.h"
+#include "vdb/throttle.h"
 
 namespace {
 
@@ -99,6 +104,65 @@ int dbc_close(dbc_cursor* cda) {
         if (!cda->logon || !cda->open) vdb::fail(vdb::code::fetch_out_of_sequence, "the cursor is not open");
         cda->logon = nullptr;
         cda->open = 0;
+    });
+}
+
+int dbc_status(dbc_instance_status* status) {
+    return on_area(status, [&] {
+        vdb::InstanceOverview overview = vdb::instance_overview(vdb::location_from_environment());
+        status->service_running = overview.state.service == vdb::Service::running;
+        status->instance = static_cast<int32_t>(overview.state.instance);
+        status->autostart = overview.autostart;
+        status->sessions = overview.sessions;
+        status->data_files = overview.data_files;
+        status->data_file_bytes = overview.data_file_bytes;
+        copy_text(overview.started, status->started, sizeof status->started);
+    });
+}
+
+namespace {
+
+// Runs body on the instance of the environment, which must exist.
+template <typename Body>
+int on_instance(Body body) {
+    dbc_logon area{};
+    return on_area(&area, [&] {
+        vdb::Location loc = vdb::location_from_environment();
+        vdb::require_instance(loc);
+        body(loc);
+    });
+}
+
+}  // namespace
+
+int dbc_parameters(void (*each)(const char* name, const char* value, void* data), void* data) {
+    return on_instance([&](const vdb::Location& loc) {
+        for (const auto& [name, value] : vdb::parse_parameters(vdb::read_file(loc.parameter_file())))
+            each(name.c_str(), value.c_str(), data);
+    });
+}
+
+int dbc_event_log_tail(int count, void (*each)(const char* line, void* data), void* data) {
+    return on_instance([&](const vdb::Location& loc) {
+        for (const auto& line : vdb::event_log_tail(loc, count > 0 ? static_cast<size_t>(count) : 0))
+            each(line.c_str(), data);
+    });
+}
+
+int dbc_sessions(void (*each)(const char* id, const char* user, const char* program, const char* action, void* data),
+                 void* data) {
+    return on_instance([&](const vdb::Location& loc) {
+        for (const vdb::SessionInfo& session : vdb::list_sessions(loc)) {
+            std::string id = std::to_string(session.number) + "," + std::to_string(session.serial);
+            each(id.c_str(), session.user.c_str(), session.program.c_str(), session.action.c_str(), data);
+        }
+    });
+}
+
+int dbc_refused_logons(void (*each)(const char* user, long count, void* data), void* data) {
+    return on_instance([&](const vdb::Location& loc) {
+        for (const vdb::UserRefusals& refusals : vdb::refused_logons_per_user(loc, std::time(nullptr)))
+            each(refusals.user.c_str(), refusals.count, data);
     });
 }
 

@@ -69,6 +69,37 @@ int dbc_open(dbc_cursor* cda, dbc_logon* lda);
 int dbc_run(dbc_cursor* cda, const char* statement);
 int dbc_close(dbc_cursor* cda);
 
+// What Database Control shows of the instance, read from its own files in
+// any state, without a logon.
+constexpr int DBC_INSTANCE_DOWN = 0;
+constexpr int DBC_INSTANCE_STARTED = 1;
+constexpr int DBC_INSTANCE_MOUNTED = 2;
+constexpr int DBC_INSTANCE_OPEN = 3;
+struct dbc_instance_status {
+    int32_t code;
+    int32_t service_running;
+    int32_t instance;  // DBC_INSTANCE_...
+    int32_t autostart;
+    int32_t sessions;
+    int32_t data_files;
+    int64_t data_file_bytes;
+    char started[24];  // "YYYY-MM-DD HH:MM:SS", empty while down
+    char message[240];
+};
+int dbc_status(dbc_instance_status* status);
+// Calls each with every setting of the instance's parameter file, in its order.
+int dbc_parameters(void (*each)(const char* name, const char* value, void* data), void* data);
+// Calls each with the last count lines of the instance's event log, oldest first.
+int dbc_event_log_tail(int count, void (*each)(const char* line, void* data), void* data);
+
+// Calls each with every session of the instance ("number,serial", user,
+// program, action), in order of logon.
+int dbc_sessions(void (*each)(const char* id, const char* user, const char* program, const char* action, void* data),
+                 void* data);
+// Calls each with every user that the instance refused a logon in the last
+// hour, and how many times.
+int dbc_refused_logons(void (*each)(const char* user, long count, void* data), void* data);
+
 // The general message text of code into buffer (zero-terminated, cut to
 // capacity - 1); returns its length.
 size_t dbc_message(int code, char* buffer, size_t capacity);

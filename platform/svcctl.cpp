@@ -32,6 +32,12 @@ int svc_start(const char* service_name) {
     return vdb::start_named_service(home, service_name);
 }
 
+int svc_stop(const char* service_name) {
+    const char* home = std::getenv("VANTOR_HOME");
+    if (!home || !service_name) return 0;
+    return vdb::stop_named_service(home, service_name);
+}
+
 int svc_query(const char* service_name, svc_status* status) {
     auto loc = named_location(service_name);
     if (!loc || !status) return 0;

@@ -9,6 +9,9 @@
 // Starts the service of that name. 1 when the service runs afterwards (also
 // when it ran already), 0 otherwise.
 int svc_start(const char* service_name);
+// Stops the service of that name; the instance goes down with it. 1 when the
+// service is stopped afterwards, 0 otherwise.
+int svc_stop(const char* service_name);
 
 // The state of a service and its instance.
 struct svc_status {

@@ -260,20 +260,35 @@ std::optional<Location> service_location(const std::string& home, std::string_vi
     return Location{home, std::string(service_name.substr(service_prefix.size()))};
 }
 
-int start_named_service(const std::string& home, std::string_view service_name) {
+namespace {
+
+// Runs change on the instance of the service named, then asks whether its
+// service is in the state wanted. 0 when the name names no instance.
+template <typename Change>
+int control_named_service(const std::string& home, std::string_view service_name, Service wanted, Change change) {
     auto named = service_location(home, service_name);
     if (!named) return 0;
     const Location& loc = *named;
     try {
-        start_service(loc);
+        change(loc);
     } catch (const Error&) {
         // The service may run even though the instance did not open; the state says.
     }
     try {
-        return read_state(loc).service == Service::running ? 1 : 0;
+        return read_state(loc).service == wanted ? 1 : 0;
     } catch (const Error&) {
         return 0;
     }
+}
+
+}  // namespace
+
+int start_named_service(const std::string& home, std::string_view service_name) {
+    return control_named_service(home, service_name, Service::running, [](const Location& loc) { start_service(loc); });
+}
+
+int stop_named_service(const std::string& home, std::string_view service_name) {
+    return control_named_service(home, service_name, Service::stopped, [](const Location& loc) { stop_service(loc); });
 }
 
 }  // namespace vdb

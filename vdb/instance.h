@@ -46,6 +46,8 @@ void shutdown(const Location& loc, int mode, int own_session = 0);
 // The service control of the launcher: starts the service "VantorService<SID>"
 // of the instance in home. 1 when it runs afterwards, 0 otherwise.
 int start_named_service(const std::string& home, std::string_view service_name);
+// The same for stopping it: 1 when it is stopped afterwards.
+int stop_named_service(const std::string& home, std::string_view service_name);
 
 // The instance of home that the service "VantorService<SID>" runs, when the
 // name has that form.

@@ -67,14 +67,6 @@ int kvx_disk_free(const char* path, long long* kilobytes);
 
 // ---- tablespace statements (o/kvoxp) -------------------------------------------
 
-// A tablespace name as typed that may reach statement text: a plain identifier
-// (a letter, then letters, digits, "_", "$" or "#", at most 30 in all) or a
-// double-quoted name of 1 to 30 bytes without quote or control characters.
-bool kvx_valid_tablespace_name(const char* name);
-// How a name as the dictionary stores it is written so that the database, and
-// the name copy, read it back as itself: as it stands when it is a plain
-// upper-case identifier, else in double quotes.
-std::string kvx_name_text(const char* name);
 // A data file name that may stand between the quotes of a statement: present,
 // without quote or control characters.
 bool kvx_valid_datafile_name(const char* name);

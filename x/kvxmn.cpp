@@ -43,7 +43,7 @@ bool read_tablespace_name(kvx_state* s) {
         std::snprintf(s->tablespace->name, KVX_TEXT_SIZE, "%s", "SYSTEM");
         return true;
     }
-    if (!name || !kvx_valid_tablespace_name(name)) {
+    if (!name || !kvo_valid_name(name)) {
         kvg_error_message(1, "KVX-TSP", 9031, c);
         return false;
     }

@@ -176,7 +176,7 @@ int write_usage_page(kvx_state* s, const std::string& tool_path) {
     bk_out("<INPUT type=submit name=\"KVXTODO\" value=\"%s\">\n", message(s, SWITCH_STATUS));
     // The button switches the tablespace shown beside it, whatever the
     // selector below is turned to.
-    bk_out("<INPUT type=hidden name=\"KVXSHOWNTS\" value=\"%s\">\n", attr(kvx_name_text(t->name).c_str()).c_str());
+    bk_out("<INPUT type=hidden name=\"KVXSHOWNTS\" value=\"%s\">\n", attr(kvo_name_text(t->name).c_str()).c_str());
     bk_out("</TD></TR>\n");
     bk_out("<TR><TD><BR></TD></TR>\n");
     bk_out("<TR><TD align=center>\n");
@@ -211,11 +211,11 @@ void write_selection_line(kvx_state* s) {
     // A choice reads back through the name copy, so each is offered in the
     // form that gives the stored name again.
     // The value keeps a name's blanks, which the text of an option loses.
-    write_tablespace_option(kvx_name_text(current));
+    write_tablespace_option(kvo_name_text(current));
     const kvg_string_list* names = s->page->tablespaces;
     for (int i = 0; names && i < names->count; ++i) {
         const char* name = names->items[i];
-        if (!lk_equal(name, current)) write_tablespace_option(kvx_name_text(name));
+        if (!lk_equal(name, current)) write_tablespace_option(kvo_name_text(name));
     }
     bk_out("</SELECT>\n");
     bk_out("</TD></TR></TABLE></TD>\n");
@@ -307,7 +307,7 @@ void write_trailer(kvx_state* s, const form_actions& actions) {
             bk_out("<P><INPUT type=hidden name=\"KVXTODO\" value=\"%s\">\n", message(s, SHOW));
         if (add)
             bk_out("<P><INPUT type=hidden name=\"KVXTBLSPNAME\" value=\"%s\">\n",
-                   attr(kvx_name_text(s->tablespace->name).c_str()).c_str());
+                   attr(kvo_name_text(s->tablespace->name).c_str()).c_str());
     }
     s->page->step = kvg_next_counter(s->page->step);
     bk_out("<P><INPUT type=hidden name=\"KVXPDINSTANCE\" value=\"%d\">\n", s->page->step);

@@ -292,6 +292,17 @@ TEST(ErrorHelp, HasOneEntryForEveryErrorBlockWithAHelpLink) {
         {"KVX-TSPINF", -12154}, {"KVX-TSPINF", -12560}, {"KVX-TSPINF", -959}, {"KVX-TSPINF", -54},
         {"KVX-TSPINF", -1114}, {"KVX-TSTAT", -1541}, {"KVX-XPND", -1119}, {"KVX-CREAT", -1543},
         {"KVX-CREAT", -904},
+        // Database Control: its refusals, then the database errors of its logon and actions.
+        {"KVD-NOTDBA", 3002}, {"KVD-STARTSVC", 3039}, {"KVD-SVCSTOP", 3040}, {"KVD-SHUTNORM", 3041},
+        {"KVD-STATE", 3042}, {"KVD-STOPSVC", 3047}, {"KVD-SHUTDOWN", -3110}, {"KVD-LOGIN", -1017}, {"KVD-LOGIN", -12560},
+        {"KVD-STARTUP", -1081}, {"KVD-OPEN", -1034}, {"KVD-SHUTDOWN", -1034}, {"KVD-STATUS", -12154},
+        // Security Manager: its checks, then the database errors of its statements.
+        {"KVU-NOTDBA", 8002}, {"KVU-NAME", 8050}, {"KVU-PASS", 8051}, {"KVU-PASSMATCH", 8052}, {"KVU-PASS", 8053},
+        {"KVU-PROTECT", 8054}, {"KVU-SELF", 8055}, {"KVU-OWNDBA", 8056}, {"KVU-DEFTS", 8057}, {"KVU-USER", 8058},
+        {"KVU-LOGIN", -1017}, {"KVU-LOGIN", -1034}, {"KVU-CREATE", -1920}, {"KVU-DROP", -3102}, {"KVU-APPLY", -959},
+        // Session Manager.
+        {"KVS-NOTDBA", 7002}, {"KVS-NONE", 7021}, {"KVS-OWN", 7023}, {"KVS-LOGIN", -1017}, {"KVS-END", -3111},
+        {"KVS-SESSIONS", -1031},
         // Backup.
         {"KVB-DEVP", 1013},
     };

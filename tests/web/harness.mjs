@@ -192,16 +192,19 @@ export async function loggedIn(session) {
   return page;
 }
 
-// A statement against the home's PROD instance through vdbadm, run as the
-// user the programs run as, so that the instance's files stay theirs.
-export function sql(statement) {
-  const vdbadm = path.join(home, 'bin', 'vdbadm');
-  const args = ['--home', home, 'sql', 'PROD', 'system/demo', statement];
+// vdbadm of the home, run as the user the programs run as, so that the
+// instance's files stay theirs.
+export function vdbadm(...args) {
+  const program = path.join(home, 'bin', 'vdbadm');
+  const all = ['--home', home, ...args];
   const asWebUser = process.getuid() === 0;
-  return execFileSync(asWebUser ? 'setpriv' : vdbadm,
-    asWebUser ? ['--reuid=nobody', '--regid=nogroup', '--clear-groups', vdbadm, ...args] : args,
+  return execFileSync(asWebUser ? 'setpriv' : program,
+    asWebUser ? ['--reuid=nobody', '--regid=nogroup', '--clear-groups', program, ...all] : all,
     { encoding: 'utf8' });
 }
+
+// A statement against the home's PROD instance.
+export const sql = (statement) => vdbadm('sql', 'PROD', 'system/demo', statement);
 
 // Presses a submit button of the tool's form and waits for the next page.
 export async function press(page, label) {
