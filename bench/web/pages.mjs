@@ -151,7 +151,7 @@ export async function toolPages(cookie, sid = 'PROD') {
   ];
   const bin = `/${sid}-bin`;
   const usage = await request({ target: `${bin}/kvx`, cookie });
-  const chart = new RegExp(`<IMG src=http://[^/]+(${bin}/kvx/kvx\\d+\\.gif\\?[^ >]*)>`).exec(usage.body)?.[1];
+  const chart = new RegExp(`<IMG src=http://[^/]+(${bin}/kvx/kvx\\d+\\.gif\\?[^ >]*)[ >]`).exec(usage.body)?.[1];
   if (!chart) throw new Error(`the usage page names no chart:\n${usage.body}`);
   const [chartPath, chartQuery] = chart.split('?');
   pages.push({ name: 'usage chart (GIF)', program: 'kvx', pathInfo: chartPath.slice(`${bin}/kvx`.length),
