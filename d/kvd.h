@@ -15,15 +15,6 @@ enum class kvd_access {
     dba,      // INTERNAL or the DBA role: every action
 };
 
-// What an action came to, written above the body once the page frame is out.
-struct kvd_outcome {
-    std::string line;        // what was done, or empty
-    const char* identifier;  // of the error block, or none
-    int number;              // the block's number (a database code is negative)
-    std::string text;        // the block's text, escaped
-    int refusal;             // a refusal of the framework's acting check, or 0
-};
-
 struct kvd_state {
     kvg_context* context;
     kvg_var* variables;
@@ -35,7 +26,7 @@ struct kvd_state {
     kvd_access access;
     const char* todo;        // the button's catalogue text, or none
     bool confirming;         // the page asks to confirm todo
-    kvd_outcome outcome;
+    kvg_outcome outcome;
 };
 
 // Catalogue numbers: the buttons are known by their texts.
@@ -53,8 +44,6 @@ int kvd_handler(bk_host* host, int reentry, int end, int argc, char** argv);
 
 // ---- actions (d/kvdmn) ----------------------------------------------------------
 
-// The button of the request: the last posted KVDTODO that names one, or none.
-const char* kvd_posted_action(kvd_state* state);
 // Carries out todo, or decides that it needs a confirmation first.
 void kvd_act(kvd_state* state);
 

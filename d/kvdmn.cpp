@@ -9,7 +9,6 @@
 namespace {
 
 constexpr const char* MODULE = "d/kvdmn";
-constexpr int MAX_BUTTONS = 16;
 // The engine's refusal of a normal shutdown while other sessions are connected.
 constexpr int KVD_OTHER_SESSIONS = -3110;
 
@@ -24,16 +23,13 @@ void fail_with(kvd_state* s, const char* identifier, int number, const std::stri
 }
 
 void fail_with_message(kvd_state* s, const char* identifier, int number) {
-    fail_with(s, identifier, number, message(s, number));
+    kvg_outcome_refuse(s->context, &s->outcome, identifier, number);
 }
 
 // A database layer result: 0, a catalogue number, or the database's code
 // with its text in the error record. False after the block is set.
 bool succeeded(kvd_state* s, const char* identifier, int result) {
-    if (result == 0) return true;
-    if (result < 0) fail_with(s, identifier, result, kvg_html_escaped(s->error->message));
-    else fail_with_message(s, identifier, result);
-    return false;
+    return kvg_outcome_result(s->context, &s->outcome, identifier, result, result, s->error->message);
 }
 
 bool read_status(kvd_state* s) {
@@ -126,13 +122,6 @@ void shut_down(kvd_state* s) {
     s->outcome.line = kvg_message_filled(s->context, done, {sid(s), std::to_string(others)});
 }
 
-bool known_button(kvd_state* s, const char* text) {
-    for (int number : {kvd_text::START_SERVICE, kvd_text::STOP_SERVICE, kvd_text::START_UP, kvd_text::OPEN,
-                       kvd_text::SHUT_DOWN, kvd_text::CANCEL})
-        if (is(s, text, number)) return true;
-    return false;
-}
-
 bool create_records(kvd_state* s) {
     kvg_context* c = s->context;
     if (!kvg_new_record(c, &s->error, 0, "KVD-ERRP", MODULE) || !kvg_new_record(c, &s->status, 0, "KVD-STATP", MODULE) ||
@@ -174,11 +163,13 @@ int kvd_handler(bk_host* host, int, int end, int argc, char** argv) {
     kvg_write_head(nullptr, "text/html");
     auto* s = static_cast<kvd_state*>(bk_record(host, sizeof(kvd_state)));
     if (!s || kvg_start(host, &s->context, &s->variables, argc, argv) != 0) return -1;
-    new (&s->outcome) kvd_outcome{};
+    new (&s->outcome) kvg_outcome{};
     if (!create_records(s)) return -1;
     const char* step = kvg_first_value("KVDSTEP", s->variables, s->context);
     s->step = step ? lk_text_to_int(step) : 0;
-    s->todo = kvd_posted_action(s);
+    s->todo = kvg_last_button(s->context, s->variables, "KVDTODO",
+                              {kvd_text::START_SERVICE, kvd_text::STOP_SERVICE, kvd_text::START_UP, kvd_text::OPEN,
+                               kvd_text::SHUT_DOWN, kvd_text::CANCEL});
     if (read_status(s)) {
         decide_access(s);
         kvd_act(s);
@@ -186,7 +177,7 @@ int kvd_handler(bk_host* host, int, int end, int argc, char** argv) {
     kvg_page_top(s->context, s->credentials, s->server, "kvd", nullptr, nullptr, nullptr);
     kvd_write_body(s);
     kvg_page_bottom(s->context, s->credentials, s->server, "kvd", nullptr, nullptr, nullptr);
-    s->outcome.~kvd_outcome();
+    s->outcome.~kvg_outcome();
     return 0;
 }
 
@@ -197,15 +188,6 @@ int main(int argc, char** argv) {
         BK_TABLE_END,
     };
     return kvg_main("kvdhost", table, argc, argv);
-}
-
-const char* kvd_posted_action(kvd_state* s) {
-    const char* values[MAX_BUTTONS];
-    int count = kvg_get_values("KVDTODO", s->variables, values, MAX_BUTTONS, s->context);
-    const char* last = nullptr;
-    for (int i = 0; i < count && i < MAX_BUTTONS; ++i)
-        if (known_button(s, values[i])) last = values[i];
-    return last;
 }
 
 void kvd_act(kvd_state* s) {

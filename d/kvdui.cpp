@@ -13,22 +13,8 @@ constexpr long long MEGABYTE = 1024 * 1024;
 
 const char* message(kvd_state* s, int number) { return kvg_message(s->context, number); }
 std::string html(const char* text) { return kvg_html_escaped(text ? text : ""); }
-std::string attr(const char* text) { return kvg_attr_escaped(text ? text : ""); }
 
-void write_outcome(kvd_state* s) {
-    const kvd_outcome& o = s->outcome;
-    if (o.refusal) kvg_refusal_block(s->context, o.refusal);
-    if (o.identifier) kvg_error_page(1, o.identifier, o.number, o.text.c_str(), s->context);
-    if (!o.line.empty()) bk_out("<P><B>%s</B>\n", o.line.c_str());
-}
-
-void write_form_start(kvd_state* s) {
-    const char* script = s->server->script ? s->server->script : "";
-    std::string tool = attr(kvg_path_base(s->context, script, std::strlen(script)));
-    bk_out("<FORM method=post action=%s%s%s%s%s%s%s-%s%s%s>\n", attr(s->server->protocol).c_str(), ":", "/", "/",
-           attr(s->server->host).c_str(), "/", attr(s->credentials->sid).c_str(), "bin", "/", tool.c_str());
-    kvg_token_field(s->context, s->credentials);
-}
+void write_form_start(kvd_state* s) { kvg_self_form_start(s->context, s->credentials, s->server); }
 
 void write_form_end(kvd_state* s) {
     bk_out("<INPUT type=hidden name=\"KVDSTEP\" value=\"%d\">\n", kvg_next_counter(s->step));
@@ -164,7 +150,7 @@ const char* kvd_instance_word(kvd_state* s, int instance) {
 }
 
 void kvd_write_body(kvd_state* s) {
-    write_outcome(s);
+    kvg_write_outcome(s->context, s->outcome);
     if (s->access == kvd_access::refused) return;
     if (s->access == kvd_access::not_dba) kvg_error_message(1, "KVD-NOTDBA", kvd_text::NOT_DBA, s->context);
     if (s->confirming) write_confirmation_page(s);

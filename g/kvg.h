@@ -233,6 +233,30 @@ int kvg_acting_check(kvg_context* context, const kvg_credentials* credentials, c
 // The block that tells the user why nothing was done.
 void kvg_refusal_block(kvg_context* context, int refusal);
 
+// ---- the sibling tools' actions -------------------------------------------
+
+// What a request's action came to: written above the page's body once the
+// frame is out, as the action comes before the page.
+struct kvg_outcome {
+    std::string line;                  // what was done, or empty
+    const char* identifier = nullptr;  // of the error block, or none
+    int number = 0;                    // the block's number (a database code is negative)
+    std::string text;                  // the block's text, escaped
+    int refusal = 0;                   // a refusal of kvg_acting_check, or 0
+};
+// The block of a refused check, with the catalogue's text of number; false.
+bool kvg_outcome_refuse(kvg_context* context, kvg_outcome* outcome, const char* identifier, int number);
+// The block of a failed database layer call: a catalogue number (result > 0),
+// or the database's code and message (result < 0). True when result is 0.
+bool kvg_outcome_result(kvg_context* context, kvg_outcome* outcome, const char* identifier, int result, int code,
+                        const char* message);
+void kvg_write_outcome(kvg_context* context, const kvg_outcome& outcome);
+// The form of a page that posts to its own program, with the form token.
+void kvg_self_form_start(kvg_context* context, const kvg_credentials* credentials, const kvg_server* server);
+// The button pressed: the last posted value of name that is the catalogue
+// text of one of labels, or none.
+const char* kvg_last_button(kvg_context* context, const kvg_var* list, const char* name, std::initializer_list<int> labels);
+
 // ---- page frame -----------------------------------------------------------
 
 // The tool's title message, banner and help page hang on its code: "kvd",

@@ -28,20 +28,12 @@ struct kvs_session {
     bool own = false;  // the session of this request
 };
 
-struct kvs_outcome {
-    std::string line;        // what was done, or empty
-    const char* identifier;  // of the error block, or none
-    int number;              // the block's number (a database code is negative)
-    std::string text;        // the block's text, escaped
-    int refusal;             // a refusal of the framework's acting check, or 0
-};
-
 struct kvs_request {
     bool may_see = false;
     bool confirming = false;
     std::vector<kvs_session> sessions;
     std::vector<std::string> chosen;  // the checked sessions, "number,serial"
-    kvs_outcome outcome{};
+    kvg_outcome outcome;
 };
 
 struct kvs_state {

@@ -10,27 +10,18 @@
 namespace {
 
 constexpr const char* MODULE = "s/kvsmn";
-constexpr int MAX_BUTTONS = 16;
 constexpr int MAX_CHOSEN = 4096;
 
 const char* message(kvs_state* s, int number) { return kvg_message(s->context, number); }
 bool is(kvs_state* s, const char* text, int number) { return text && lk_equal(text, message(s, number)); }
-kvs_outcome& outcome(kvs_state* s) { return s->request->outcome; }
-
-void fail_with(kvs_state* s, const char* identifier, int number, const std::string& text) {
-    outcome(s) = kvs_outcome{outcome(s).line, identifier, number, text, outcome(s).refusal};
-}
+kvg_outcome& outcome(kvs_state* s) { return s->request->outcome; }
 
 bool refuse(kvs_state* s, const char* identifier, int number) {
-    fail_with(s, identifier, number, message(s, number));
-    return false;
+    return kvg_outcome_refuse(s->context, &outcome(s), identifier, number);
 }
 
 bool succeeded(kvs_state* s, const char* identifier, int result) {
-    if (result == 0) return true;
-    if (result < 0) fail_with(s, identifier, s->error->code, kvg_html_escaped(s->error->message));
-    else refuse(s, identifier, result);
-    return false;
+    return kvg_outcome_result(s->context, &outcome(s), identifier, result, s->error->code, s->error->message);
 }
 
 bool read_sessions(kvs_state* s) {
@@ -93,16 +84,6 @@ void end_sessions(kvs_state* s) {
     outcome(s).line = kvg_message_filled(s->context, 7022, {std::to_string(ended)});
 }
 
-const char* posted_action(kvs_state* s) {
-    const char* values[MAX_BUTTONS];
-    int count = kvg_get_values("KVSTODO", s->variables, values, MAX_BUTTONS, s->context);
-    const char* last = nullptr;
-    for (int i = 0; i < count && i < MAX_BUTTONS; ++i)
-        for (int number : {kvs_text::REFRESH, kvs_text::END_SESSIONS, kvs_text::CANCEL})
-            if (is(s, values[i], number)) last = values[i];
-    return last;
-}
-
 bool may_administer(kvs_state* s) {
     char role[KVO_ROLE_SIZE];
     if (kvo_check_dba(s->context, s->credentials, s->error, role) != 0) return succeeded(s, "KVS-LOGIN", -1);
@@ -113,7 +94,8 @@ bool may_administer(kvs_state* s) {
 void handle(kvs_state* s) {
     if (!may_administer(s) || !read_sessions(s)) return;
     s->request->may_see = true;
-    const char* todo = posted_action(s);
+    const char* todo = kvg_last_button(s->context, s->variables, "KVSTODO",
+                                       {kvs_text::REFRESH, kvs_text::END_SESSIONS, kvs_text::CANCEL});
     if (is(s, todo, kvs_text::CANCEL)) {
         outcome(s).line = message(s, 7024);
     } else if (is(s, todo, kvs_text::END_SESSIONS)) {

@@ -10,20 +10,7 @@ const char* message(kvs_state* s, int number) { return kvg_message(s->context, n
 std::string html(const std::string& text) { return kvg_html_escaped(text.c_str()); }
 std::string attr(const std::string& text) { return kvg_attr_escaped(text.c_str()); }
 
-void write_outcome(kvs_state* s) {
-    const kvs_outcome& o = s->request->outcome;
-    if (o.refusal) kvg_refusal_block(s->context, o.refusal);
-    if (o.identifier) kvg_error_page(1, o.identifier, o.number, o.text.c_str(), s->context);
-    if (!o.line.empty()) bk_out("<P><B>%s</B>\n", o.line.c_str());
-}
-
-void write_form_start(kvs_state* s) {
-    const char* script = s->server->script ? s->server->script : "";
-    std::string tool = attr(kvg_path_base(s->context, script, std::strlen(script)));
-    bk_out("<FORM method=post action=%s%s%s%s%s%s%s-%s%s%s>\n", attr(s->server->protocol).c_str(), ":", "/", "/",
-           attr(s->server->host).c_str(), "/", attr(s->credentials->sid).c_str(), "bin", "/", tool.c_str());
-    kvg_token_field(s->context, s->credentials);
-}
+void write_form_start(kvs_state* s) { kvg_self_form_start(s->context, s->credentials, s->server); }
 
 void write_button(kvs_state* s, int label) {
     bk_out("<INPUT type=submit name=\"KVSTODO\" value=\"%s\">\n", message(s, label));
@@ -72,7 +59,7 @@ void write_confirmation(kvs_state* s) {
 }  // namespace
 
 void kvs_write_body(kvs_state* s) {
-    write_outcome(s);
+    kvg_write_outcome(s->context, s->request->outcome);
     if (!s->request->may_see) return;
     write_form_start(s);
     if (s->request->confirming) write_confirmation(s);

@@ -34,14 +34,6 @@ struct kvu_user {
 
 enum class kvu_page { none, users, user, create, confirm_drop };
 
-struct kvu_outcome {
-    std::string line;        // what was done, or empty
-    const char* identifier;  // of the error block, or none
-    int number;              // the block's number (a database code is negative)
-    std::string text;        // the block's text, escaped
-    int refusal;             // a refusal of the framework's acting check, or 0
-};
-
 // What the handler keeps for one request. Its texts and lists are made in
 // the handler's record, so the record is built in place.
 struct kvu_request {
@@ -50,7 +42,7 @@ struct kvu_request {
     std::vector<kvu_user> users;
     std::vector<std::string> tablespaces;
     std::vector<std::string> tables_of_selected;  // for the drop confirmation
-    kvu_outcome outcome{};
+    kvg_outcome outcome;
 };
 
 struct kvu_state {

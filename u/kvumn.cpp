@@ -11,32 +11,21 @@
 namespace {
 
 constexpr const char* MODULE = "u/kvumn";
-constexpr int MAX_BUTTONS = 16;
+constexpr int MAX_ROLES = 16;
 constexpr size_t PASSWORD_LIMIT = 30;
 constexpr int LISTED_TABLES = 20;
 
 const char* message(kvu_state* s, int number) { return kvg_message(s->context, number); }
 bool is(kvu_state* s, const char* text, int number) { return text && lk_equal(text, message(s, number)); }
 const char* form_value(kvu_state* s, const char* name) { return kvg_form_value(name, s->variables, s->context); }
-kvu_outcome& outcome(kvu_state* s) { return s->request->outcome; }
+kvg_outcome& outcome(kvu_state* s) { return s->request->outcome; }
 
-void fail_with(kvu_state* s, const char* identifier, int number, const std::string& text) {
-    outcome(s) = kvu_outcome{outcome(s).line, identifier, number, text, outcome(s).refusal};
-}
-
-// A refused check: its block, and false.
 bool refuse(kvu_state* s, const char* identifier, int number) {
-    fail_with(s, identifier, number, message(s, number));
-    return false;
+    return kvg_outcome_refuse(s->context, &outcome(s), identifier, number);
 }
 
-// A database layer result: 0, a catalogue number, or the database's code
-// with its text in the error record. False after the block is set.
 bool succeeded(kvu_state* s, const char* identifier, int result) {
-    if (result == 0) return true;
-    if (result < 0) fail_with(s, identifier, s->error->code, kvg_html_escaped(s->error->message));
-    else refuse(s, identifier, result);
-    return false;
+    return kvg_outcome_result(s->context, &outcome(s), identifier, result, s->error->code, s->error->message);
 }
 
 std::string upper(std::string text) {
@@ -132,11 +121,11 @@ bool read_tablespace(kvu_state* s, std::string& tablespace) {
 }
 
 std::vector<std::string> posted_roles(kvu_state* s) {
-    const char* values[MAX_BUTTONS];
-    int count = kvg_get_values("KVUROLE", s->variables, values, MAX_BUTTONS, s->context);
+    const char* values[MAX_ROLES];
+    int count = kvg_get_values("KVUROLE", s->variables, values, MAX_ROLES, s->context);
     std::vector<std::string> roles;
     for (const char* role : KVU_ROLES)
-        for (int i = 0; i < count && i < MAX_BUTTONS; ++i)
+        for (int i = 0; i < count && i < MAX_ROLES; ++i)
             if (std::strcmp(values[i], role) == 0 && std::find(roles.begin(), roles.end(), role) == roles.end())
                 roles.emplace_back(role);
     return roles;
@@ -247,22 +236,6 @@ void drop_user(kvu_state* s, const kvu_user& user) {
     s->request->page = kvu_page::users;
 }
 
-bool known_button(kvu_state* s, const char* text) {
-    for (int number : {kvu_text::CREATE_USER, kvu_text::APPLY, kvu_text::DROP_USER, kvu_text::BACK, kvu_text::CREATE,
-                       kvu_text::CANCEL})
-        if (is(s, text, number)) return true;
-    return false;
-}
-
-const char* posted_action(kvu_state* s) {
-    const char* values[MAX_BUTTONS];
-    int count = kvg_get_values("KVUTODO", s->variables, values, MAX_BUTTONS, s->context);
-    const char* last = nullptr;
-    for (int i = 0; i < count && i < MAX_BUTTONS; ++i)
-        if (known_button(s, values[i])) last = values[i];
-    return last;
-}
-
 // The action of the request, then the page that follows it.
 void act(kvu_state* s, const char* todo) {
     kvu_request& r = *s->request;
@@ -309,7 +282,9 @@ void handle(kvu_state* s) {
     const char* selected = form_value(s, "KVUUSER");
     r.selected = selected ? selected : "";
     if (!may_administer(s) || !read_users(s) || !read_tablespaces(s)) return;
-    act(s, posted_action(s));
+    act(s, kvg_last_button(s->context, s->variables, "KVUTODO",
+                           {kvu_text::CREATE_USER, kvu_text::APPLY, kvu_text::DROP_USER, kvu_text::BACK, kvu_text::CREATE,
+                            kvu_text::CANCEL}));
     // The page shows the users as the action left them.
     if (!read_users(s)) return;
     if (r.page == kvu_page::user && !kvu_find_user(s, r.selected)) r.page = kvu_page::users;

@@ -224,25 +224,6 @@ TEST_F(Control, OnlyTheDbaActsAndOnlyFromItsOwnPage) {
 
 namespace {
 
-// The session of PROD whose program and action begin as given, "number,serial";
-// empty when none shows within ten seconds.
-std::string await_session(const std::string& program, const std::string& action) {
-    for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-         std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(std::chrono::milliseconds(2))) {
-        cgi_result r = run_cgi(test_home() + "/bin/vdbadm", {"vdbadm", "--home", test_home(), "sessions", "PROD"}, {});
-        std::istringstream lines(r.page);
-        for (std::string line; std::getline(lines, line);) {
-            std::vector<std::string> columns;
-            std::istringstream fields_of(line);
-            for (std::string field; std::getline(fields_of, field, '\t');) columns.push_back(field);
-            // The action is the last column, and may be empty.
-            if (columns.size() < 8 || columns[3] != program) continue;
-            if ((columns.size() > 8 ? columns[8] : "").starts_with(action)) return columns[0];
-        }
-    }
-    return "";
-}
-
 // A vdbadm query of PROD whose reader never reads: it blocks writing its rows
 // and keeps its session until it is ended.
 struct stalled_query {
@@ -288,7 +269,7 @@ protected:
 
 TEST_F(ControlOfProd, OtherSessionsHoldANormalShutdownAndAnImmediateOneEndsThem) {
     stalled_query query;
-    ASSERT_NE(await_session("vdbadm", ""), "");
+    ASSERT_NE(await_session("PROD", "vdbadm", ""), "");
     cgi_result normal = kvd_of_prod({{"KVDTODO", SHUT_DOWN}, {"KVDSHUTMODE", "NORMAL"}});
     EXPECT_TRUE(contains(normal.page, "<H3>KVD-SHUTNORM-3041:</H3><P><STRONG>Shut Down Normal waits until no other "
                                       "session is connected, and 1 are."))
@@ -313,7 +294,7 @@ TEST_F(ControlOfProd, AShutdownImmediateEndsARunningExportCleanly) {
                                      {"KVESUBMIT", "Export"}, {"T0", "SALES.ORDERS"}};
     cgi_result page;
     std::thread run([&] { page = post_form("nph-kve", export_form, test_home()); });
-    bool seen = !await_session("dbdump", "exporting SALES.ORDERS: ").empty();
+    bool seen = !await_session("PROD", "dbdump", "exporting SALES.ORDERS: ").empty();
     cgi_result immediate = kvd_of_prod({{"KVDTODO", SHUT_DOWN}, {"KVDSHUTMODE", "IMMEDIATE"}, {"KVDCONFIRM", "1"}});
     run.join();
     ASSERT_TRUE(seen) << page.page;
@@ -335,7 +316,7 @@ cgi_result kvs(const form_fields& form, const form_fields& cookie = login_fields
 
 TEST_F(ControlOfProd, TheSessionManagerListsTheSessionsAndEndsTheCheckedOnes) {
     stalled_query query;
-    const std::string id = await_session("vdbadm", "");
+    const std::string id = await_session("PROD", "vdbadm", "");
     ASSERT_NE(id, "");
     cgi_result table = kvs({});
     EXPECT_TRUE(contains(table.page, "<TR><TD><INPUT type=checkbox name=\"KVSEND\" value=\"" + id + "\"></TD><TD>" + id +

@@ -647,23 +647,6 @@ TEST_F(Import, TablesOfSalesAndHrAreImportedIntoAnotherUser) {
     EXPECT_EQ(parameter_files(test_home()), std::vector<std::string>{});
 }
 
-// The session of a running import, "number,serial", as vdbadm lists it once its
-// action begins with action; empty when none shows within ten seconds.
-std::string await_import_session(const std::string& action) {
-    for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-         std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(std::chrono::milliseconds(2))) {
-        cgi_result r = run_cgi(test_home() + "/bin/vdbadm", {"vdbadm", "--home", test_home(), "sessions", "PROD"}, {});
-        std::istringstream lines(r.page);
-        for (std::string line; std::getline(lines, line);) {
-            std::vector<std::string> columns;
-            std::istringstream fields_of(line);
-            for (std::string field; std::getline(fields_of, field, '\t');) columns.push_back(field);
-            if (columns.size() == 9 && columns[3] == "dbload" && columns[8].starts_with(action)) return columns[0];
-        }
-    }
-    return "";
-}
-
 TEST_F(Import, AnImportEndedByTheAdministratorEndsItsPageAndKeepsTheTablesItFinished) {
     for (const auto* table : {"REGIONS", "ORDERS"}) query(std::string("DROP TABLE ADAM.") + table);
     // REGIONS comes before ORDERS, the demo's table of 100,000 rows, in the file.
@@ -671,7 +654,7 @@ TEST_F(Import, AnImportEndedByTheAdministratorEndsItsPageAndKeepsTheTablesItFini
                        {{"KVISUBMIT", "Import"}, {"T3", "REGIONS"}, {"DT3", "ADAM"}, {"T0", "ORDERS"}, {"DT0", "ADAM"}});
     cgi_result r;
     std::thread page([&] { r = post(form); });
-    std::string session = await_import_session("importing ADAM.ORDERS: ");
+    std::string session = await_session("PROD", "dbload", "importing ADAM.ORDERS: ");
     EXPECT_NE(session, "");
     EXPECT_TRUE(vdbadm({"kill", "PROD", session}));
     page.join();

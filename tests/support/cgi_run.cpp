@@ -1,6 +1,9 @@
 #include "support/cgi_run.h"
 
 #include <algorithm>
+#include <chrono>
+#include <sstream>
+#include <thread>
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
@@ -109,6 +112,23 @@ std::map<std::string, std::string> cgi_request(const std::string& query, const s
 std::string login_pairs(const std::string& user, const std::string& password, const std::string& sid) {
     return "VANTOR_HOME=" + test_home() + "&VANTOR_SID=" + sid + "&KVCUSER=" + user + "&KVCPASSWORD=" + password +
            "&KVCPLEN=0&KVRMTADDR=127.0.0.1&KVLOGPID=1";
+}
+
+std::string await_session(const std::string& sid, const std::string& program, const std::string& action) {
+    for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+         std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(std::chrono::milliseconds(2))) {
+        cgi_result r = run_cgi(test_home() + "/bin/vdbadm", {"vdbadm", "--home", test_home(), "sessions", sid}, {});
+        std::istringstream lines(r.page);
+        for (std::string line; std::getline(lines, line);) {
+            std::vector<std::string> columns;
+            std::istringstream fields_of(line);
+            for (std::string field; std::getline(fields_of, field, '\t');) columns.push_back(field);
+            // The action is the last column, and may be empty.
+            if (columns.size() < 8 || columns[3] != program) continue;
+            if ((columns.size() > 8 ? columns[8] : "").starts_with(action)) return columns[0];
+        }
+    }
+    return "";
 }
 
 bool vdbadm(const std::vector<std::string>& args) {

@@ -34,6 +34,10 @@ std::map<std::string, std::string> cgi_request(const std::string& query, const s
 // The login cookie's pairs of a user of the test home's PROD instance, with a
 // password that is not enciphered.
 std::string login_pairs(const std::string& user, const std::string& password, const std::string& sid = "PROD");
+// The session of an instance of the test home whose program is program and
+// whose action begins with action, "number,serial" as vdbadm lists it; empty
+// when none shows within ten seconds.
+std::string await_session(const std::string& sid, const std::string& program, const std::string& action);
 // Runs vdbadm of the test home; true when it succeeded.
 bool vdbadm(const std::vector<std::string>& args);
 
