@@ -60,7 +60,7 @@ int kvu_handler(bk_host* host, int reentry, int end, int argc, char** argv);
 // ---- actions and the database (u/kvumn) ---------------------------------------
 
 // The user of that name among the users read, or none.
-const kvu_user* kvu_find_user(const kvu_state* state, const std::string& name);
+kvu_user* kvu_find_user(kvu_state* state, const std::string& name);
 
 // ---- pages (u/kvuui) -------------------------------------------------------------
 

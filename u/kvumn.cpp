@@ -48,19 +48,19 @@ bool read_users(kvu_state* s) {
     if (!succeeded(s, "KVU-USERS", result)) return false;
     result = kvo_rows(s->credentials, s->error, "select grantee, granted_role from sys.dba_role_privs order by granted_role",
                       2, [&](const char* const* v) {
-                          if (auto* user = const_cast<kvu_user*>(kvu_find_user(s, v[0]))) user->roles.push_back(v[1]);
+                          if (kvu_user* user = kvu_find_user(s, v[0])) user->roles.push_back(v[1]);
                       });
     if (!succeeded(s, "KVU-USERS", result)) return false;
     result = kvo_rows(s->credentials, s->error, "select owner, count(*) from sys.all_tables group by owner", 2,
                       [&](const char* const* v) {
-                          if (auto* user = const_cast<kvu_user*>(kvu_find_user(s, v[0]))) user->tables = lk_text_to_int(v[1]);
+                          if (kvu_user* user = kvu_find_user(s, v[0])) user->tables = lk_text_to_int(v[1]);
                       });
     if (!succeeded(s, "KVU-USERS", result)) return false;
     // The logon throttle's record, of the last hour.
     dbc_refused_logons(
         [](const char* name, long count, void* data) {
             auto* state = static_cast<kvu_state*>(data);
-            if (auto* user = const_cast<kvu_user*>(kvu_find_user(state, name))) user->refused_logons = static_cast<int>(count);
+            if (kvu_user* user = kvu_find_user(state, name)) user->refused_logons = static_cast<int>(count);
         },
         s);
     return true;
@@ -292,8 +292,8 @@ void handle(kvu_state* s) {
 
 }  // namespace
 
-const kvu_user* kvu_find_user(const kvu_state* s, const std::string& name) {
-    for (const kvu_user& user : s->request->users)
+kvu_user* kvu_find_user(kvu_state* s, const std::string& name) {
+    for (kvu_user& user : s->request->users)
         if (user.name == name) return &user;
     return nullptr;
 }
