@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -258,6 +260,40 @@ cgi_result kvd_of_prod(const form_fields& form) {
     return run_request({"kvd", form, login_fields(), true, {{"SCRIPT_NAME", "/PROD-bin/kvd"}}});
 }
 
+cgi_result kvs(const form_fields& form, const form_fields& cookie = login_fields()) {
+    return run_request({"kvs", form, cookie, true, {}});
+}
+
+// An export of SALES.ORDERS through the export tool, started in the
+// background and awaited until its session is at work on the table.
+struct running_export {
+    const std::string dump = test_home() + "/export/ended.dmp";
+    cgi_result page;
+    std::thread run;
+    std::string session;
+    running_export() {
+        std::filesystem::remove(dump);
+        const form_fields form = {{"KVEINSTANCE", "1"},    {"KVEEXPFILE", dump},  {"KVESELECTOPTS", "Tables"},
+                                  {"KVEROWSCB", "on"},     {"KVERECLEN", "1024"}, {"KVEBUFSIZ", "4096"},
+                                  {"KVESUBMIT", "Export"}, {"T0", "SALES.ORDERS"}};
+        run = std::thread([this, form] { page = post_form("nph-kve", form, test_home()); });
+        session = await_session("PROD", "dbdump", "exporting SALES.ORDERS: ");
+    }
+    ~running_export() {
+        if (run.joinable()) run.join();
+    }
+    // The page once the export has ended: its utility's last line, the end of
+    // the document, and neither the export file nor the parameter file left.
+    void expect_stopped_cleanly() {
+        run.join();
+        EXPECT_EQ(page.exit_code, 0);
+        EXPECT_TRUE(contains(page.page, "dbdump: stopped: the session was ended by an administrator.\n</pre>")) << page.page;
+        EXPECT_TRUE(page.page.ends_with("</html>"));
+        EXPECT_FALSE(std::filesystem::exists(dump));
+        EXPECT_EQ(parameter_files(test_home(), "exppar"), std::vector<std::string>{});
+    }
+};
+
 class ControlOfProd : public testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(vdbadm({"start", "PROD"})); }
@@ -284,34 +320,36 @@ TEST_F(ControlOfProd, OtherSessionsHoldANormalShutdownAndAnImmediateOneEndsThem)
     EXPECT_TRUE(query.ended());
 }
 
-TEST_F(ControlOfProd, AShutdownImmediateEndsARunningExportCleanly) {
-    namespace fs = std::filesystem;
-    const std::string dump = test_home() + "/export/ended.dmp";
-    fs::remove(dump);
-    const form_fields export_form = {{"KVEINSTANCE", "1"},    {"KVEEXPFILE", dump},  {"KVESELECTOPTS", "Tables"},
-                                     {"KVEROWSCB", "on"},     {"KVERECLEN", "1024"}, {"KVEBUFSIZ", "4096"},
-                                     {"KVESUBMIT", "Export"}, {"T0", "SALES.ORDERS"}};
-    cgi_result page;
-    std::thread run([&] { page = post_form("nph-kve", export_form, test_home()); });
-    bool seen = !await_session("PROD", "dbdump", "exporting SALES.ORDERS: ").empty();
-    cgi_result immediate = kvd_of_prod({{"KVDTODO", SHUT_DOWN}, {"KVDSHUTMODE", "IMMEDIATE"}, {"KVDCONFIRM", "1"}});
-    run.join();
-    ASSERT_TRUE(seen) << page.page;
-    EXPECT_TRUE(contains(immediate.page, "<P><B>Instance PROD was shut down (immediate): ")) << immediate.page;
-    EXPECT_EQ(page.exit_code, 0);
-    EXPECT_TRUE(contains(page.page, "dbdump: stopped: the session was ended by an administrator.\n</pre>")) << page.page;
-    EXPECT_TRUE(page.page.ends_with("</html>"));
-    EXPECT_FALSE(fs::exists(dump));
-    EXPECT_EQ(parameter_files(test_home(), "exppar"), std::vector<std::string>{});
+TEST_F(ControlOfProd, ARunningExportEndedByTheAdministratorStopsCleanly) {
+    struct ending {
+        const char* how;
+        std::function<cgi_result(const std::string& session)> end;
+        std::string said;
+    } endings[] = {
+        {"shutdown immediate",
+         [](const std::string&) { return kvd_of_prod({{"KVDTODO", SHUT_DOWN}, {"KVDSHUTMODE", "IMMEDIATE"}, {"KVDCONFIRM", "1"}}); },
+         "<P><B>Instance PROD was shut down (immediate): "},
+        {"Session Manager",
+         [](const std::string& id) {
+             // At work, its row says so and names the table and the rows so far.
+             std::string table = kvs({}).page;
+             EXPECT_TRUE(std::regex_search(table, std::regex("<TD>" + id + "</TD><TD>SYSTEM</TD><TD>dbdump</TD>.*"
+                                                             "<TD>ACTIVE</TD><TD>exporting SALES.ORDERS: [0-9]+ rows</TD>")))
+                 << table;
+             return end_session_from_manager(id);
+         },
+         "<P><B>1 sessions were ended.</B>"},
+    };
+    for (const ending& e : endings) {
+        SCOPED_TRACE(e.how);
+        ASSERT_TRUE(vdbadm({"start", "PROD"}));
+        running_export run;
+        ASSERT_NE(run.session, "");
+        cgi_result ended = e.end(run.session);
+        EXPECT_TRUE(contains(ended.page, e.said)) << ended.page;
+        run.expect_stopped_cleanly();
+    }
 }
-
-namespace {
-
-cgi_result kvs(const form_fields& form, const form_fields& cookie = login_fields()) {
-    return run_request({"kvs", form, cookie, true, {{"SCRIPT_NAME", "/PROD-bin/kvs"}}});
-}
-
-}  // namespace
 
 TEST_F(ControlOfProd, TheSessionManagerListsTheSessionsAndEndsTheCheckedOnes) {
     stalled_query query;
@@ -336,6 +374,26 @@ TEST_F(ControlOfProd, TheSessionManagerListsTheSessionsAndEndsTheCheckedOnes) {
     EXPECT_TRUE(query.ended());
     // Once its process is gone, Refresh lists it no more.
     EXPECT_FALSE(contains(kvs({{"KVSTODO", "Refresh"}}).page, "value=\"" + id + "\""));
+}
+
+TEST_F(ControlOfProd, TheSessionManagerRefusesToEndItsOwnSessionAndEndsNoneWithIt) {
+    stalled_query query;
+    const std::string other = await_session("PROD", "vdbadm", "");
+    ASSERT_NE(other, "");
+    // A request's own session is known only inside it. The next request takes
+    // the number this one leaves free, with one of the next few serials (each
+    // of its connections takes one).
+    std::smatch own;
+    const std::string table = kvs({}).page;
+    ASSERT_TRUE(std::regex_search(table, own, std::regex("<TD><I>this page</I></TD><TD>([0-9]+),([0-9]+)</TD>"))) << table;
+    form_fields form = {{"KVSEND", other}, {"KVSCONFIRM", "1"}, {"KVSTODO", "End Sessions"}};
+    for (unsigned long serial = std::stoul(own[2].str()) + 1, last = serial + 4; serial < last; ++serial)
+        form.emplace_back("KVSEND", own[1].str() + "," + std::to_string(serial));
+    // Even past the confirmation, a request that names it ends nothing.
+    cgi_result refused = kvs(form);
+    EXPECT_TRUE(contains(refused.page, "<H3>KVS-OWN-7023:</H3>")) << refused.page;
+    EXPECT_TRUE(contains(refused.page, "value=\"" + other + "\"")) << refused.page;
+    EXPECT_EQ(await_session("PROD", "vdbadm", ""), other);
 }
 
 TEST_F(ControlOfProd, TheSessionManagerShowsAUserWithoutTheDbaRoleNothing) {

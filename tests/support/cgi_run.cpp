@@ -197,6 +197,10 @@ cgi_result run_request(const tool_request& request, const std::string& body) {
     return run_cgi(program_of(request), {request.program}, env, body);
 }
 
+cgi_result end_session_from_manager(const std::string& id) {
+    return run_request({"kvs", {{"KVSEND", id}, {"KVSCONFIRM", "1"}, {"KVSTODO", "End Sessions"}}, login_fields(), true, {}});
+}
+
 std::string form_token(const tool_request& request) {
     tool_request page{request.program, {}, request.cookie, false, request.server, false};
     // The launcher takes logins from the login page of the same installation.

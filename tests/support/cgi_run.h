@@ -80,6 +80,9 @@ std::string form_token(const tool_request& request);
 cgi_result run_request(const tool_request& request);
 // With a body of one's own, CONTENT_LENGTH its size unless the request names one.
 cgi_result run_request(const tool_request& request, const std::string& body);
+// The Session Manager of the test home's PROD instance, asked by SYSTEM to
+// end the session id ("number,serial") and past its confirmation.
+cgi_result end_session_from_manager(const std::string& id);
 
 // What keeps a response from being a page of the tool set, "" when it is one:
 // an exit code other than 0 or 3; a beginning other than the program's head;
