@@ -78,12 +78,15 @@ export const importFields = (extra) => ({
 // with the server's close whatever the page's kind; a plain socket, because
 // the nph tools end their head's lines with a bare line feed, which node's
 // strict parser refuses. Besides the answer: when its last byte came and when
-// the connection closed, in milliseconds from the start.
-export function request({ method = 'GET', target, body = '', cookie = '' }) {
+// the connection closed, in milliseconds from the start, and, given a text to
+// watch for, the moment (performance.now()) the answer first held it.
+export function request({ method = 'GET', target, body = '', cookie = '', watch = '' }) {
   return new Promise((resolve, reject) => {
     const chunks = [];
     const start = performance.now();
     let lastByte = 0;
+    let watched = null;
+    let seen = '';
     const socket = net.connect(port, HOST, () => {
       const head = [`${method} ${target} HTTP/1.0`, `Host: ${HOST}:${port}`];
       if (cookie) head.push(`Cookie: ${cookie}`);
@@ -95,6 +98,12 @@ export function request({ method = 'GET', target, body = '', cookie = '' }) {
     socket.on('data', (chunk) => {
       chunks.push(chunk);
       lastByte = performance.now() - start;
+      if (watch && watched === null) {
+        // The text may straddle two chunks: keep the tail that could begin it.
+        seen += chunk.toString('latin1');
+        if (seen.includes(watch)) watched = performance.now();
+        seen = seen.slice(-watch.length);
+      }
     });
     socket.once('error', reject);
     socket.once('end', () => {
@@ -108,6 +117,7 @@ export function request({ method = 'GET', target, body = '', cookie = '' }) {
         body: split < 0 ? '' : answer.slice(split).replace(/^\r?\n\r?\n/, ''),
         lastByte,
         closed,
+        watched,
       });
     });
   });
