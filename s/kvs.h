@@ -13,6 +13,8 @@ constexpr int NOT_DBA = 7002;
 constexpr int REFRESH = 7012;
 constexpr int END_SESSIONS = 7013;
 constexpr int CANCEL = 7014;
+constexpr int THIS_PAGE = 7011;
+constexpr int ENDED = 7016;
 }  // namespace kvs_text
 
 struct kvs_session {
@@ -25,7 +27,8 @@ struct kvs_session {
     std::string status;
     std::string action;
     std::string seconds;
-    bool own = false;  // the session of this request
+    bool own = false;    // the session of this request
+    bool ended = false;  // marked ended, its process not yet gone
 };
 
 struct kvs_request {

@@ -30,9 +30,10 @@ bool read_sessions(kvs_state* s) {
     const std::string own = std::to_string(os_process_id());
     int result = kvo_rows(s->credentials, s->error,
                           "select sid || ',' || \"SERIAL#\", username, program, machine, process, logon_time, status, "
-                          "action, last_call_et from sys.v$session order by logon_time, sid",
-                          9, [&](const char* const* v) {
-                              sessions.push_back(kvs_session{v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[4] == own});
+                          "action, last_call_et, ended from sys.v$session order by logon_time, sid",
+                          10, [&](const char* const* v) {
+                              sessions.push_back(kvs_session{v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8],
+                                                             v[4] == own, std::strcmp(v[9], "YES") == 0});
                           });
     return succeeded(s, "KVS-SESSIONS", result);
 }

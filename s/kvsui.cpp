@@ -17,8 +17,11 @@ void write_button(kvs_state* s, int label) {
 }
 
 void write_session_row(kvs_state* s, const kvs_session& session) {
-    if (session.own) bk_out("<TR><TD><I>%s</I></TD>", message(s, 7011));
-    else bk_out("<TR><TD><INPUT type=checkbox name=\"KVSEND\" value=\"%s\"></TD>", attr(session.id).c_str());
+    // A session that cannot be ended here has a word in place of its box.
+    if (session.own || session.ended)
+        bk_out("<TR><TD><I>%s</I></TD>", message(s, session.own ? kvs_text::THIS_PAGE : kvs_text::ENDED));
+    else
+        bk_out("<TR><TD><INPUT type=checkbox name=\"KVSEND\" value=\"%s\"></TD>", attr(session.id).c_str());
     for (const std::string* value : {&session.id, &session.user, &session.program, &session.client, &session.process,
                                      &session.logon_time, &session.status, &session.action})
         bk_out("<TD>%s</TD>", html(*value).c_str());

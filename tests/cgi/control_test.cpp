@@ -371,6 +371,8 @@ TEST_F(ControlOfProd, TheSessionManagerListsTheSessionsAndEndsTheCheckedOnes) {
     EXPECT_FALSE(query.ended());
     cgi_result ended = kvs({{"KVSEND", id}, {"KVSCONFIRM", "1"}, {"KVSTODO", "End Sessions"}});
     EXPECT_TRUE(contains(ended.page, "<P><B>1 sessions were ended.</B>")) << ended.page;
+    // Gone, or marked ended until its process is: either way no box to end it again.
+    EXPECT_FALSE(contains(ended.page, "value=\"" + id + "\"")) << ended.page;
     EXPECT_TRUE(query.ended());
     // Once its process is gone, Refresh lists it no more.
     EXPECT_FALSE(contains(kvs({{"KVSTODO", "Refresh"}}).page, "value=\"" + id + "\""));
