@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the browser tests against a fresh installation of one build.
 #
-#   run.sh BUILD_DIR OUTPUT_DIR
+#   run.sh BUILD_DIR OUTPUT_DIR [TEST_FILE...]
 #
+# With test files (names in this folder, sessions.test.mjs), only those run.
 # The installation gets a scratch directory of its own under /tmp: Apache runs
 # the programs as nobody, who must reach every directory above them, and who
 # must own the parts they write without sharing them with other tests.
@@ -11,8 +12,11 @@
 set -euo pipefail
 
 HERE=$(dirname "$(readlink -f "$0")")
-BUILD_DIR=$1
-OUTPUT_DIR=$2
+BUILD_DIR=$(readlink -m "$1")
+OUTPUT_DIR=$(readlink -m "$2")
+shift 2
+TEST_FILES=("$@")
+((${#TEST_FILES[@]})) || TEST_FILES=(./*.test.mjs)
 
 cannot_run() {
     echo "web tests cannot run: $*"
@@ -45,4 +49,4 @@ KV_APACHE_SETUP=$(readlink -f "$HERE/../../content/apache/apache-setup")
 export KV_APACHE_SETUP
 cd "$HERE"
 # One file at a time: the files share one home and its instance.
-node --test --test-concurrency=1 ./*.test.mjs
+node --test --test-concurrency=1 "${TEST_FILES[@]}"
