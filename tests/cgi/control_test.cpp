@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <regex>
 #include <string>
 #include <thread>
@@ -395,6 +396,45 @@ TEST_F(ControlOfProd, TheSessionManagerRefusesToEndItsOwnSessionAndEndsNoneWithI
     cgi_result refused = kvs(form);
     EXPECT_TRUE(contains(refused.page, "<H3>KVS-OWN-7023:</H3>")) << refused.page;
     EXPECT_TRUE(contains(refused.page, "value=\"" + other + "\"")) << refused.page;
+    EXPECT_EQ(await_session("PROD", "vdbadm", ""), other);
+}
+
+TEST_F(ControlOfProd, TheSessionManagerEndsNothingForARequestFromElsewhere) {
+    stalled_query query;
+    const std::string other = await_session("PROD", "vdbadm", "");
+    ASSERT_NE(other, "");
+    const form_fields end = {{"KVSEND", other}, {"KVSCONFIRM", "1"}, {"KVSTODO", "End Sessions"}};
+    const form_fields eve = with_field(with_field(login_fields(), "KVCUSER", "EVE"), "KVCPASSWORD", "demo");
+    auto forged = [&](bool posted, bool token, const form_fields& cookie, std::map<std::string, std::string> server = {}) {
+        tool_request r{"kvs", end, cookie, posted, std::move(server)};
+        r.token = token;
+        return r;
+    };
+    struct stranger {
+        const char* who;
+        tool_request request;
+        std::string refusal;
+    } strangers[] = {
+        {"a link", forged(false, false, login_fields()), "-1060:</H3>"},
+        {"a post without the page's token", forged(true, false, login_fields()), "-1061:</H3>"},
+        {"a post from another site", forged(true, true, login_fields(), {{"HTTP_ORIGIN", "http://elsewhere.example"}}),
+         "<H3>KVC-ORIGIN"},
+        {"no login", forged(true, false, {}), "<H3>KVC-OH-100:</H3>"},
+        {"a user without the DBA role", forged(true, true, eve), "<H3>KVS-NOTDBA-7002:</H3>"},
+    };
+    for (const stranger& s : strangers) {
+        SCOPED_TRACE(s.who);
+        cgi_result refused = run_request(s.request);
+        EXPECT_TRUE(contains(refused.page, s.refusal)) << refused.page;
+        EXPECT_EQ(await_session("PROD", "vdbadm", ""), other);
+    }
+    // A made-up session is text on the page, and no session to the engine.
+    const std::string made_up = "1,1'<b>";
+    cgi_result confirm = kvs({{"KVSEND", made_up}, {"KVSTODO", "End Sessions"}});
+    EXPECT_TRUE(contains(confirm.page, "<LI>1,1&#39;&lt;b&gt;\n")) << confirm.page;
+    cgi_result ended = kvs({{"KVSEND", made_up}, {"KVSCONFIRM", "1"}, {"KVSTODO", "End Sessions"}});
+    EXPECT_TRUE(contains(ended.page, "<H3>KVS-END-3111:</H3>")) << ended.page;
+    EXPECT_FALSE(contains(confirm.page + ended.page, made_up));
     EXPECT_EQ(await_session("PROD", "vdbadm", ""), other);
 }
 
