@@ -16,7 +16,6 @@ BUILD_DIR=$(readlink -m "$1")
 OUTPUT_DIR=$(readlink -m "$2")
 shift 2
 TEST_FILES=("$@")
-((${#TEST_FILES[@]})) || TEST_FILES=(./*.test.mjs)
 
 cannot_run() {
     echo "web tests cannot run: $*"
@@ -48,5 +47,6 @@ export KV_WEB_HOME=$SCRATCH/home KV_WEB_SCRATCH=$SCRATCH KV_WEB_OUT=$OUTPUT_DIR
 KV_APACHE_SETUP=$(readlink -f "$HERE/../../content/apache/apache-setup")
 export KV_APACHE_SETUP
 cd "$HERE"
+((${#TEST_FILES[@]})) || TEST_FILES=(./*.test.mjs)
 # One file at a time: the files share one home and its instance.
 node --test --test-concurrency=1 "${TEST_FILES[@]}"
