@@ -22,9 +22,11 @@ void write_session_row(kvs_state* s, const kvs_session& session) {
         bk_out("<TR><TD><I>%s</I></TD>", message(s, session.own ? kvs_text::THIS_PAGE : kvs_text::ENDED));
     else
         bk_out("<TR><TD><INPUT type=checkbox name=\"KVSEND\" value=\"%s\"></TD>", attr(session.id).c_str());
-    for (const std::string* value : {&session.id, &session.user, &session.program, &session.client, &session.process,
-                                     &session.logon_time, &session.status, &session.action})
+    for (const std::string* value : {&session.id, &session.user, &session.program, &session.client, &session.process})
         bk_out("<TD>%s</TD>", html(*value).c_str());
+    // The date and the time on one line.
+    bk_out("<TD nowrap>%s</TD>", html(session.logon_time).c_str());
+    for (const std::string* value : {&session.status, &session.action}) bk_out("<TD>%s</TD>", html(*value).c_str());
     bk_out("<TD align=right>%s</TD></TR>\n", html(session.seconds).c_str());
 }
 

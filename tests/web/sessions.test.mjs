@@ -77,6 +77,7 @@ test('a DBA ends a running export from the Session Manager, and its page ends wi
     ]);
     console.log(`from End Sessions to the export page's last line: ${(lastLine - pressed).toFixed(0)} ms`);
     assert.match(await manager.textContent('body'), /1 sessions were ended\./);
+    await manager.screenshot({ path: path.join(outputDir, 'sessions-ended.png'), fullPage: true });
     assert.equal(await manager.locator(`input[name=KVSEND][value="${session}"]`).count(), 0);
 
     await running.waitForLoadState('load');
