@@ -10,10 +10,10 @@
 
 namespace kvs_text {
 constexpr int NOT_DBA = 7002;
+constexpr int THIS_PAGE = 7011;
 constexpr int REFRESH = 7012;
 constexpr int END_SESSIONS = 7013;
 constexpr int CANCEL = 7014;
-constexpr int THIS_PAGE = 7011;
 constexpr int ENDED = 7016;
 }  // namespace kvs_text
 
