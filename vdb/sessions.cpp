@@ -64,8 +64,9 @@ std::string field_text(const char (&field)[N]) {
     return std::string(field, strnlen(field, N));
 }
 
-// The start time of a process in clock ticks since boot, 0 when there is none.
-uint64_t process_start(pid_t pid) {
+// Field wanted (counted from 1, the pid) of a process's stat line, 0 when
+// there is no such process.
+uint64_t stat_field(pid_t pid, int wanted) {
     char path[64];
     std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
     int fd = open(path, O_RDONLY | O_CLOEXEC);
@@ -78,9 +79,13 @@ uint64_t process_start(pid_t pid) {
     // The program name in parentheses may hold blanks: fields count from its end.
     const char* p = std::strrchr(text, ')');
     if (!p) return 0;
-    for (int field = 2; field < 22 && p; ++field) p = std::strchr(p + 1, ' ');
+    for (int field = 2; field < wanted && p; ++field) p = std::strchr(p + 1, ' ');
     return p ? std::strtoull(p + 1, nullptr, 10) : 0;
 }
+
+// The start time of a process in clock ticks since boot, 0 when there is none.
+uint64_t process_start(pid_t pid) { return stat_field(pid, 22); }
+pid_t process_parent(pid_t pid) { return static_cast<pid_t>(stat_field(pid, 4)); }
 
 // Asked again in a child after fork: the cache is the parent's.
 uint64_t own_start() {
@@ -174,6 +179,18 @@ void mark_ended(const Location& loc, const LockedStore& store, size_t index, Slo
     log_event(loc, "session " + std::to_string(index + 1) + "," + std::to_string(slot.serial) + " of " +
                        field_text(slot.user) + " (" + field_text(slot.program) + ", process " +
                        std::to_string(slot.pid) + ") ended by an administrator");
+}
+
+// Marks every session not yet ended that wanted(index, slot) picks, and adds
+// it to ended (the store's lock held).
+template <class Pick>
+void mark_ended_where(const Location& loc, const LockedStore& store, std::vector<Slot>& slots, Pick wanted,
+                      std::vector<Slot>& ended) {
+    for (size_t i = 0; i < slots.size(); ++i) {
+        if (!slots[i].in_use || slots[i].ended || !wanted(i, slots[i])) continue;
+        mark_ended(loc, store, i, slots[i]);
+        ended.push_back(slots[i]);
+    }
 }
 
 // After the lock is given up: a process blocked in a write ends too.
@@ -296,14 +313,21 @@ void end_session(const Location& loc, int number, uint32_t serial) {
     if (fd < 0) fail(code::session_missing, id);
     FileCloser closer(fd);
     Slot slot{};
+    std::vector<Slot> ended;
     {
         LockedStore store(fd);
         size_t index = static_cast<size_t>(number - 1);
         if (number < 1 || !store.read(index, slot) || !slot.in_use || slot.serial != serial || !process_alive(slot))
             fail(code::session_missing, id);
         mark_ended(loc, store, index, slot);
+        ended.push_back(slot);
+        // A tool waits for the utility it runs: the utility's session ends with the tool's.
+        auto slots = store.read_all();
+        mark_ended_where(
+            loc, store, slots,
+            [&](size_t, const Slot& s) { return process_parent(s.pid) == slot.pid && process_alive(s); }, ended);
     }
-    signal_ended(slot);
+    for (const auto& s : ended) signal_ended(s);
 }
 
 int end_other_sessions(const Location& loc, int except) {
@@ -315,11 +339,7 @@ int end_other_sessions(const Location& loc, int except) {
         LockedStore store(fd);
         auto slots = store.read_all();
         store.clear_dead(slots);
-        for (size_t i = 0; i < slots.size(); ++i) {
-            if (!slots[i].in_use || slots[i].ended || static_cast<int>(i + 1) == except) continue;
-            mark_ended(loc, store, i, slots[i]);
-            ended.push_back(slots[i]);
-        }
+        mark_ended_where(loc, store, slots, [&](size_t i, const Slot&) { return static_cast<int>(i + 1) != except; }, ended);
     }
     for (const auto& slot : ended) signal_ended(slot);
     return static_cast<int>(ended.size());

@@ -68,7 +68,8 @@ private:
 // The sessions in order of logon, the slots of dead processes cleared first.
 std::vector<SessionInfo> list_sessions(const Location& loc);
 
-// Ends the session number,serial: fails with -3111 when there is none.
+// Ends the session number,serial, and the sessions of the programs its
+// process runs (a tool's utility); fails with -3111 when there is none.
 void end_session(const Location& loc, int number, uint32_t serial);
 // Ends every session but the one numbered except (0: none); returns how many.
 int end_other_sessions(const Location& loc, int except);

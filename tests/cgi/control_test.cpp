@@ -340,6 +340,10 @@ TEST_F(ControlOfProd, ARunningExportEndedByTheAdministratorStopsCleanly) {
              return end_session_from_manager(id);
          },
          "<P><B>1 sessions were ended.</B>"},
+        // The tool only waits for its utility, whose session ends with the tool's.
+        {"the export tool's own session",
+         [](const std::string&) { return end_session_from_manager(await_session("PROD", "nph-kve", "")); },
+         "<P><B>1 sessions were ended.</B>"},
     };
     for (const ending& e : endings) {
         SCOPED_TRACE(e.how);
