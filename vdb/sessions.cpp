@@ -312,20 +312,20 @@ void end_session(const Location& loc, int number, uint32_t serial) {
     int fd = open_store(loc, O_RDWR);
     if (fd < 0) fail(code::session_missing, id);
     FileCloser closer(fd);
-    Slot slot{};
     std::vector<Slot> ended;
     {
         LockedStore store(fd);
-        size_t index = static_cast<size_t>(number - 1);
-        if (number < 1 || !store.read(index, slot) || !slot.in_use || slot.serial != serial || !process_alive(slot))
-            fail(code::session_missing, id);
-        mark_ended(loc, store, index, slot);
-        ended.push_back(slot);
-        // A tool waits for the utility it runs: the utility's session ends with the tool's.
         auto slots = store.read_all();
+        size_t index = static_cast<size_t>(number - 1);
+        if (number < 1 || index >= slots.size() || !slots[index].in_use || slots[index].serial != serial ||
+            !process_alive(slots[index]))
+            fail(code::session_missing, id);
+        // A tool waits for the utility it runs: the utility's session ends with the tool's.
+        const pid_t process = slots[index].pid;
         mark_ended_where(
             loc, store, slots,
-            [&](size_t, const Slot& s) { return process_parent(s.pid) == slot.pid && process_alive(s); }, ended);
+            [&](size_t i, const Slot& s) { return i == index || (process_parent(s.pid) == process && process_alive(s)); },
+            ended);
     }
     for (const auto& s : ended) signal_ended(s);
 }
